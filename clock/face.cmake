@@ -1,0 +1,1 @@
+target_sources(tintarel_clock_core PRIVATE FaceLayout.cpp FaceLayout.h)

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class Configuration;
+class QAction;
+class QLabel;
+class QMenu;
+
+// The hidden top-level window that carries the application title. Other
+// programs close the clock by asking this window to close.
+class ApplicationWindow : public QWidget
+{
+public:
+    explicit ApplicationWindow(std::function<void()> onCloseRequest);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    std::function<void()> m_onCloseRequest;
+};
+
+// The clock window: a small frameless face with the time and, when chosen,
+// the date, floating above other windows.
+class frmHorloge : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit frmHorloge(Configuration &config, QWidget *parent = nullptr);
+    ~frmHorloge() override;
+
+    // Start-up once the settings are read: place, size, colour and fill
+    // the face, then decide whether it is shown.
+    void Load();
+    // Shut-down: saves the position and releases the player; the program
+    // then ends. Runs once, whoever asks.
+    void Unload();
+
+    void AfficherAide(const QString &text);
+    void AppliquerVisibilite();
+    void MettreEnPage();
+    void CouperDate();
+    // The running instance was asked by a second start to come forward.
+    void bringForward();
+
+    QLabel *lblForm = nullptr;
+    QLabel *lblDate = nullptr;
+    QLabel *lblHorloge = nullptr;
+    QMenu *mnuContextuel = nullptr;
+    QAction *mnuContextuelConfigurer = nullptr;
+    QAction *mnuContextuelQuitter = nullptr;
+    QAction *mnuContextuelInterrompre = nullptr;
+    QAction *mnuContextuelActivation = nullptr;
+    ApplicationWindow *applicationWindow() const { return m_applicationWindow.get(); }
+    // Releases the chime player at shut-down.
+    std::function<void()> onUnload;
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void showLongDate();
+    void showTime();
+    QSize sizeInPixels(double widthTwips, double heightTwips) const;
+
+    Configuration &m_config;
+    std::unique_ptr<ApplicationWindow> m_applicationWindow;
+    bool m_unloaded = false;
+
+    bool MiseEnPageEnCours = false;
+    int16_t HauteurPrecedente = 0;
+    int16_t LargeurPrecedente = 0;
+    // The size of our own last snap, until the window manager's answer to
+    // it has arrived: a different answer is accepted, not fought.
+    std::optional<QSize> m_pendingSnap;
+    QElapsedTimer m_pendingSnapAge;
+};
