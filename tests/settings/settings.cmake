@@ -1,0 +1,6 @@
+tintarel_add_test(tst_configuration SOURCES tst_configuration.cpp LIBS tintarel_settings)
+
+add_executable(settings_writer settings_writer.cpp)
+target_link_libraries(settings_writer PRIVATE tintarel_settings)
+tintarel_add_test(tst_settingsfile SOURCES tst_settingsfile.cpp LIBS tintarel_settings)
+target_compile_definitions(tst_settingsfile PRIVATE SETTINGS_WRITER="$<TARGET_FILE:settings_writer>")

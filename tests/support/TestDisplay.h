@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRect>
+#include <QString>
+#include <QTemporaryDir>
+#include <memory>
+#include <vector>
+
+// An Xvfb server of the test's own, started with -noreset so that the
+// screen saver state survives clients coming and going.
+class TestDisplay
+{
+public:
+    TestDisplay();
+    ~TestDisplay();
+    bool start(const QString &screen = QStringLiteral("1280x1024x24"));
+    QString name() const { return m_name; }
+
+private:
+    QProcess m_server;
+    QString m_name;
+};
+
+// A temporary home for one test: XDG config, data and runtime folders, and
+// the environment that points a program at them and at a display.
+class TestHome
+{
+public:
+    TestHome();
+    QString path() const { return m_dir.path(); }
+    QString configHome() const { return m_dir.path() + QStringLiteral("/config"); }
+    QString settingsFile() const { return configHome() + QStringLiteral("/Tintarel/Tintarel.ini"); }
+    // Writes the settings file whole.
+    void writeSettings(const QByteArray &iniText) const;
+    QByteArray readSettings() const;
+    QProcessEnvironment environment(const QString &display) const;
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// A top-level window as another X client sees it.
+struct SeenWindow
+{
+    quint32 id = 0;
+    QString title; // _NET_WM_NAME, else WM_NAME
+    QRect geometry;
+    bool mapped = false;
+};
+
+// Looks at a display from outside, as another program would.
+class DisplayObserver
+{
+public:
+    explicit DisplayObserver(const QString &display);
+    ~DisplayObserver();
+    bool isConnected() const;
+    // Top-level windows (children of the root) whose _NET_WM_PID is `pid`.
+    std::vector<SeenWindow> windowsOf(qint64 pid);
+    // Sends WM_DELETE_WINDOW, as a window manager's close button does.
+    void requestClose(quint32 window);
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
