@@ -1,0 +1,1 @@
+tintarel_add_test(tst_chimeplayer SOURCES tst_chimeplayer.cpp LIBS tintarel_platform)
