@@ -1,6 +1,7 @@
 #include "Configuration.h"
 
 #include "DateTimeValue.h"
+#include "ProgramFolder.h"
 
 #include <QCoreApplication>
 #include <cmath>
@@ -12,6 +13,12 @@ namespace {
 const QString sectionRéglages = QStringLiteral("Réglages");
 const QString sectionPosition = QStringLiteral("Position");
 const QString sectionPlage = QStringLiteral("Plage");
+
+// The session-start entry: its key, its name, and the clock's file name in
+// the program folder.
+const QString runKey = QStringLiteral("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run");
+const QString clockTitle = QStringLiteral("Tintarel");
+const QString clockFileName = QStringLiteral("Tintarel");
 
 // Converts stored text the way a numeric assignment does: any decimal
 // number, rounded half to even, within the target's range.
@@ -74,7 +81,7 @@ private:
     void fail(const QString &section, const char *key, const QString &text)
     {
         failed = true;
-        error = {section, QString::fromUtf8(key), text};
+        error = {section, QString::fromUtf8(key), text, {}};
     }
     const SettingsStore &m_store;
 };
@@ -83,6 +90,8 @@ private:
 
 QString SettingsError::description() const
 {
+    if (!message.isEmpty())
+        return message;
     return QCoreApplication::translate("Configuration",
                                        "Le réglage « %1 » de la section « %2 » ne peut pas être lu : "
                                        "« %3 » n'est pas une valeur valide.")
@@ -94,7 +103,8 @@ Configuration::Configuration(SettingsStore &store)
 {
 }
 
-std::unique_ptr<Configuration> Configuration::create(SettingsStore &store, SettingsError *error)
+std::unique_ptr<Configuration> Configuration::create(SettingsStore &store, SettingsError *error,
+                                                     StartupLibrary *library)
 {
     std::unique_ptr<Configuration> config(new Configuration(store));
     Reader in(store);
@@ -124,6 +134,15 @@ std::unique_ptr<Configuration> Configuration::create(SettingsStore &store, Setti
             *error = in.error;
         return nullptr;
     }
+
+    QString why;
+    config->m_library = library ? library : StartupLibrary::global(&why);
+    if (!config->m_library) {
+        if (error)
+            *error = SettingsError{{}, {}, {}, why};
+        return nullptr;
+    }
+    config->deriveDémarrage();
     return config;
 }
 
@@ -176,12 +195,21 @@ bool Configuration::setVeille(int value)
     return writeInteger("Réglages", "Veille", value);
 }
 
+void Configuration::deriveDémarrage()
+{
+    const QString entry =
+        m_library->CléLectureValeur(ostrevol::HKey::HKEY_LOCAL_MACHINE, runKey, clockTitle, false);
+    m_Démarrage = entry.isEmpty() ? 0 : 1;
+}
+
 bool Configuration::setDémarrage(int value)
 {
-    // The session-start entry is not kept in this store; until it can be
-    // reached, the setting stays off.
-    (void)value;
-    m_Démarrage = 0;
+    // The library's own results are not used: the entry is read back instead.
+    if (value == 1 && m_Démarrage == 0)
+        m_library->RegDemarrAjoutApp(clockTitle, programFolder(), clockFileName, true);
+    else if (value == 0 && m_Démarrage == 1)
+        m_library->RegDemarrSupprimApp(clockTitle, false);
+    deriveDémarrage();
     return true;
 }
 

@@ -2,18 +2,21 @@
 
 #include "Position.h"
 #include "SettingsStore.h"
+#include "StartupLibrary.h"
 
 #include <QString>
 #include <cstdint>
 #include <memory>
 
 // Why the settings object could not be created: the first stored text that
-// does not convert, with where it was found.
+// does not convert, with where it was found, or the startup-registration
+// library that could not be loaded, in message.
 struct SettingsError
 {
     QString section;
     QString key;
     QString text;
+    QString message;
     QString description() const;
 };
 
@@ -27,9 +30,12 @@ public:
     static constexpr uint32_t defaultForeColor = 0x80000012; // button text
     static constexpr uint32_t defaultBackColor = 0x8000000F; // button face
 
-    // Reads every setting in its fixed order. Fails at the first text that
-    // does not convert; nothing is written back in any case.
-    static std::unique_ptr<Configuration> create(SettingsStore &store, SettingsError *error = nullptr);
+    // Reads every setting in its fixed order, then asks the startup library
+    // (the program's global DemarrApp when none is given) for Démarrage.
+    // Fails at the first text that does not convert, or when the library
+    // cannot be loaded; nothing is written back in any case.
+    static std::unique_ptr<Configuration> create(SettingsStore &store, SettingsError *error = nullptr,
+                                                 StartupLibrary *library = nullptr);
 
     std::shared_ptr<::Position> Position() const { return m_Position; }
     void setPosition(std::shared_ptr<::Position> position) { m_Position = std::move(position); }
@@ -47,6 +53,10 @@ public:
     bool setCalendrier(int value);
     int Veille() const { return m_Veille; }
     bool setVeille(int value);
+    // 1 when the clock starts with the session. Assigning 1 or 0 adds or
+    // removes the session-start entry (the library shows its messages), and
+    // the value is then read back from the entry; nothing of the store is
+    // written.
     int Démarrage() const { return m_Démarrage; }
     bool setDémarrage(int value);
     int Activer() const { return m_Activer; }
@@ -69,8 +79,10 @@ public:
 private:
     explicit Configuration(SettingsStore &store);
     bool writeInteger(const char *section, const char *key, int32_t value);
+    void deriveDémarrage();
 
     SettingsStore &m_store;
+    StartupLibrary *m_library = nullptr;
     std::shared_ptr<::Position> m_Position;
     int m_Carillons = 0;
     int m_Visibilité = 0;
