@@ -1,0 +1,2 @@
+tintarel_add_test(tst_chimesequencer SOURCES tst_chimesequencer.cpp LIBS tintarel_clock_core)
+tintarel_add_test(tst_quietrules SOURCES tst_quietrules.cpp LIBS tintarel_clock_core)
