@@ -1,0 +1,67 @@
+#include "SecondTicker.h"
+
+#include <QtTest>
+
+class TestSecondTicker : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void landsJustAfterTheNextSecond_data();
+    void landsJustAfterTheNextSecond();
+    void clockStepIsCaughtUpAtTheNextTick();
+    void wallClockTicksOncePerSecond();
+};
+
+void TestSecondTicker::landsJustAfterTheNextSecond_data()
+{
+    QTest::addColumn<int>("msec");
+    for (int msec : {0, 3, 4, 500, 996, 997, 999})
+        QTest::addRow("at .%03d", msec) << msec;
+}
+
+void TestSecondTicker::landsJustAfterTheNextSecond()
+{
+    QFETCH(int, msec);
+    const QDateTime now(QDate(2026, 12, 6), QTime(23, 59, 59, msec));
+    const QDateTime landing = now.addMSecs(SecondTicker::delayToNextSecond(now));
+    QCOMPARE(landing, QDateTime(QDate(2026, 12, 7), QTime(0, 0, 0, 3)));
+}
+
+void TestSecondTicker::clockStepIsCaughtUpAtTheNextTick()
+{
+    // The wall clock as the ticker reads it at each arming: the start, then
+    // a step of two hours before the first tick, then the second after it.
+    QList<QDateTime> readings{QDateTime(QDate(2026, 12, 6), QTime(10, 0, 0, 200)),
+                              QDateTime(QDate(2026, 12, 6), QTime(12, 0, 0, 950)),
+                              QDateTime(QDate(2026, 12, 6), QTime(12, 0, 1, 3))};
+    QList<int> intervals;
+    SecondTicker *self = nullptr;
+    SecondTicker ticker([&] { intervals << self->interval(); },
+                        [&] { return readings.size() > 1 ? readings.takeFirst() : readings.first(); });
+    self = &ticker;
+
+    ticker.start();
+    QCOMPARE(ticker.interval(), 803);
+    QTRY_COMPARE_WITH_TIMEOUT(intervals.size(), 2, 10000);
+    QCOMPARE(intervals, (QList<int>{53, 1000}));
+    ticker.stop();
+    QVERIFY(!ticker.isActive());
+}
+
+void TestSecondTicker::wallClockTicksOncePerSecond()
+{
+    QList<QTime> seen;
+    SecondTicker ticker([&] { seen << QTime::currentTime(); });
+    ticker.start();
+    QTRY_COMPARE_WITH_TIMEOUT(seen.size(), 3, 20000);
+    ticker.stop();
+    // Never twice within one second, as a timer running ahead of the clock would.
+    for (int i = 1; i < seen.size(); ++i)
+        QVERIFY2(QTime(seen[i].hour(), seen[i].minute(), seen[i].second())
+                     > QTime(seen[i - 1].hour(), seen[i - 1].minute(), seen[i - 1].second()),
+                 qPrintable(seen[i - 1].toString(QStringLiteral("HH:mm:ss.zzz")) + QStringLiteral(" then ") + seen[i].toString(QStringLiteral("HH:mm:ss.zzz"))));
+}
+
+QTEST_GUILESS_MAIN(TestSecondTicker)
+#include "tst_secondticker.moc"
