@@ -1,6 +1,6 @@
 // GLib's headers name struct members "signals", which Qt defines as a macro:
 // they come first.
-#ifdef TINTAREL_HAVE_GIO
+#ifdef TINTAREL_REGISTRY_READS_GSETTINGS
 #include <gio/gio.h>
 #endif
 
@@ -99,7 +99,7 @@ QString resolveImage(const QString &location)
     return path;
 }
 
-#ifdef TINTAREL_HAVE_GIO
+#ifdef TINTAREL_REGISTRY_READS_GSETTINGS
 struct GObjectUnref
 {
     void operator()(gpointer object) const { g_object_unref(object); }
@@ -173,7 +173,7 @@ QString unescapeKConfig(const QString &value)
 // A Plasma wallpaper package: its largest image, judged by the WxH file names.
 QString packageImage(const QString &folder)
 {
-    const QDir images(folder + QStringLiteral("/contents/images"));
+    const QDir images(QDir::cleanPath(folder + QStringLiteral("/contents/images")));
     const QStringList files = images.entryList(QDir::Files, QDir::Name);
     static const QRegularExpression size(QStringLiteral("^(\\d+)x(\\d+)\\."));
     QString best;

@@ -8,7 +8,7 @@ add_library(tintarel_registry STATIC
 target_include_directories(tintarel_registry PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(tintarel_registry PUBLIC Qt6::Core)
 if(GIO_FOUND)
-  target_compile_definitions(tintarel_registry PRIVATE TINTAREL_HAVE_GIO)
+  target_compile_definitions(tintarel_registry PUBLIC TINTAREL_REGISTRY_READS_GSETTINGS)
   target_link_libraries(tintarel_registry PRIVATE PkgConfig::GIO)
 else()
   message(STATUS "gio-2.0 not found: the GNOME wallpaper cannot be read")

@@ -1,0 +1,1 @@
+tintarel_add_test(tst_registry SOURCES tst_registry.cpp LIBS tintarel_registry)

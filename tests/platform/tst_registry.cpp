@@ -1,0 +1,359 @@
+#include "Registry.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cstdio>
+#include <sys/stat.h>
+
+namespace {
+
+const std::string run = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const std::string desktop = "Control Panel\\Desktop";
+
+struct Read
+{
+    long code;
+    std::uint32_t type;
+    QByteArray text;
+};
+
+Read queryText(reg::Registry &registry, reg::HKEY key, const std::string &name)
+{
+    std::uint32_t size = 0;
+    std::uint32_t type = 0;
+    long code = registry.queryValue(key, name, &type, nullptr, &size);
+    if (code != reg::ERROR_SUCCESS)
+        return {code, type, {}};
+    QByteArray data(int(size), '\0');
+    code = registry.queryValue(key, name, &type, reinterpret_cast<std::uint8_t *>(data.data()), &size);
+    data.chop(1);
+    return {code, type, data};
+}
+
+long setText(reg::Registry &registry, reg::HKEY key, const std::string &name, const QByteArray &text)
+{
+    const QByteArray data = text + '\0';
+    return registry.setValue(key, name, reg::REG_SZ, reinterpret_cast<const std::uint8_t *>(data.constData()),
+                             std::uint32_t(data.size()));
+}
+
+void writeFile(const QString &path, const QByteArray &text)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text);
+}
+
+// Run in a child process: GSettings keeps what it has read for the life of
+// the process, so each desktop's case needs a fresh one.
+int printWallpaper()
+{
+    const auto registry = reg::makeSystemRegistry();
+    reg::HKEY key = 0;
+    if (registry->openKey(reg::HKEY_CURRENT_USER, desktop, reg::KEY_ALL_ACCESS, &key) != reg::ERROR_SUCCESS)
+        return 2;
+    const Read wallpaper = queryText(*registry, key, "Wallpaper");
+    std::fwrite(wallpaper.text.constData(), 1, std::size_t(wallpaper.text.size()), stdout);
+    return wallpaper.code == reg::ERROR_SUCCESS ? 0 : 1;
+}
+
+} // namespace
+
+class tst_Registry : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString autostart() const { return m_dir->path() + QStringLiteral("/system/autostart"); }
+
+    reg::HKEY openRun(reg::Registry &registry)
+    {
+        reg::HKEY key = 0;
+        const long code = registry.createKey(reg::HKEY_LOCAL_MACHINE, run, reg::KEY_ALL_ACCESS, &key);
+        if (code != reg::ERROR_SUCCESS)
+            qWarning("createKey gave %ld", code);
+        return key;
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        qputenv("XDG_CONFIG_DIRS", (m_dir->path() + QStringLiteral("/system:/etc/xdg")).toUtf8());
+    }
+
+    void programPathRoundTrips_data()
+    {
+        QTest::addColumn<QByteArray>("program");
+        QTest::newRow("plain") << QByteArray("/opt/tintarel/Tintarel");
+        QTest::newRow("spaces") << QByteArray("/opt/Mon Horloge/Tintarel");
+        QTest::newRow("double quotes") << QByteArray("/opt/l'\"horloge\"/Tintarel");
+        QTest::newRow("dollar") << QByteArray("/opt/$HOME/Tintarel");
+        QTest::newRow("percent") << QByteArray("/opt/100%/%f/Tintarel");
+        QTest::newRow("backslashes") << QByteArray("/opt/a\\b\\\\c/Tintarel");
+        QTest::newRow("backtick") << QByteArray("/opt/`id`/Tintarel");
+        QTest::newRow("all together") << QByteArray(" /opt/ \"$x\" 50% \\ `y`/Tintarel");
+        QTest::newRow("non-ASCII") << QByteArray("/opt/Démarrage ünd 時計/Tintarel");
+    }
+
+    // What is written reads back the same, as a valid desktop entry that
+    // every user's session may read.
+    void programPathRoundTrips()
+    {
+        QFETCH(QByteArray, program);
+        const auto registry = reg::makeSystemRegistry();
+        const reg::HKEY key = openRun(*registry);
+        QCOMPARE(setText(*registry, key, "Tintarel", program), reg::ERROR_SUCCESS);
+
+        const Read back = queryText(*registry, key, "Tintarel");
+        QCOMPARE(back.code, reg::ERROR_SUCCESS);
+        QCOMPARE(back.type, reg::REG_SZ);
+        QCOMPARE(back.text, program);
+
+        const QString entry = autostart() + QStringLiteral("/Tintarel.desktop");
+        QCOMPARE(QDir(autostart()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("Tintarel.desktop")});
+        struct stat info;
+        QCOMPARE(::stat(QFile::encodeName(entry).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 0777, mode_t(0644));
+        const QString validator = QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
+        if (!validator.isEmpty()) {
+            QProcess validate;
+            validate.start(validator, {entry});
+            QVERIFY(validate.waitForFinished());
+            const QByteArray complaints = validate.readAllStandardOutput() + validate.readAllStandardError();
+            QVERIFY2(validate.exitCode() == 0 && complaints.isEmpty(), complaints.constData());
+        }
+
+        QCOMPARE(registry->deleteValue(key, "Tintarel"), reg::ERROR_SUCCESS);
+        QVERIFY(!QFile::exists(entry));
+        QCOMPARE(queryText(*registry, key, "Tintarel").code, reg::ERROR_FILE_NOT_FOUND);
+        QCOMPARE(registry->deleteValue(key, "Tintarel"), reg::ERROR_FILE_NOT_FOUND);
+        QCOMPARE(registry->closeKey(key), reg::ERROR_SUCCESS);
+        if (validator.isEmpty())
+            QSKIP("desktop-file-validate is not installed: the entry was not validated");
+    }
+
+    void writingReplacesTheEntry()
+    {
+        const auto registry = reg::makeSystemRegistry();
+        const reg::HKEY key = openRun(*registry);
+        QCOMPARE(setText(*registry, key, "Tintarel", "/old/Tintarel"), reg::ERROR_SUCCESS);
+        QCOMPARE(setText(*registry, key, "Tintarel", "/new/Tintarel"), reg::ERROR_SUCCESS);
+        QCOMPARE(queryText(*registry, key, "Tintarel").text, QByteArray("/new/Tintarel"));
+        QCOMPARE(QDir(autostart()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+    }
+
+    void entriesWrittenByOthers_data()
+    {
+        QTest::addColumn<QByteArray>("entry");
+        QTest::addColumn<long>("code");
+        QTest::addColumn<QByteArray>("program");
+        QTest::newRow("program with arguments")
+            << QByteArray("[Desktop Entry]\nType=Application\nName=X\nExec=/usr/bin/thing --quiet %U\n")
+            << reg::ERROR_SUCCESS << QByteArray("/usr/bin/thing");
+        QTest::newRow("quoted program") << QByteArray("[Desktop Entry]\nExec=\"/opt/my app/run\" -x\n")
+                                        << reg::ERROR_SUCCESS << QByteArray("/opt/my app/run");
+        QTest::newRow("dollar escaped as the rules ask")
+            << QByteArray("[Desktop Entry]\nExec=\"/opt/\\\\$5/run\"\n") << reg::ERROR_SUCCESS << QByteArray("/opt/$5/run");
+        QTest::newRow("Exec of another group ignored")
+            << QByteArray("[Desktop Entry]\nExec=/bin/true\n[Desktop Action New]\nExec=/bin/false\n")
+            << reg::ERROR_SUCCESS << QByteArray("/bin/true");
+        QTest::newRow("no Exec") << QByteArray("[Desktop Entry]\nType=Application\n") << reg::ERROR_SUCCESS
+                                 << QByteArray();
+        QTest::newRow("hidden counts as deleted") << QByteArray("[Desktop Entry]\nExec=/bin/true\nHidden=true\n")
+                                                  << reg::ERROR_FILE_NOT_FOUND << QByteArray();
+    }
+
+    void entriesWrittenByOthers()
+    {
+        QFETCH(QByteArray, entry);
+        QFETCH(long, code);
+        QFETCH(QByteArray, program);
+        writeFile(autostart() + QStringLiteral("/other.desktop"), entry);
+        const auto registry = reg::makeSystemRegistry();
+        const Read read = queryText(*registry, openRun(*registry), "other");
+        QCOMPARE(read.code, code);
+        QCOMPARE(read.text, program);
+    }
+
+    void keys_data()
+    {
+        QTest::addColumn<uint>("root");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<long>("code");
+        QTest::newRow("Run, any case") << uint(reg::HKEY_LOCAL_MACHINE)
+                                       << "SOFTWARE\\microsoft\\Windows\\CURRENTVERSION\\run" << reg::ERROR_SUCCESS;
+        QTest::newRow("per-user Run") << uint(reg::HKEY_CURRENT_USER) << QString::fromStdString(run)
+                                      << reg::ERROR_FILE_NOT_FOUND;
+        QTest::newRow("Run with a trailing separator") << uint(reg::HKEY_LOCAL_MACHINE)
+                                                       << QString::fromStdString(run) + "\\" << reg::ERROR_FILE_NOT_FOUND;
+        QTest::newRow("wallpaper key") << uint(reg::HKEY_CURRENT_USER) << "control panel\\desktop" << reg::ERROR_SUCCESS;
+        QTest::newRow("USER wallpaper key") << uint(reg::HKEY_CURRENT_USER) << "USER\\Control Panel\\Desktop"
+                                            << reg::ERROR_FILE_NOT_FOUND;
+        QTest::newRow("browser wallpaper key") << uint(reg::HKEY_CURRENT_USER)
+                                               << "Software\\Microsoft\\Internet Explorer\\Desktop\\General"
+                                               << reg::ERROR_FILE_NOT_FOUND;
+        QTest::newRow("any other key") << uint(reg::HKEY_CLASSES_ROOT) << "Ostrevol.DemarrApp" << reg::ERROR_FILE_NOT_FOUND;
+        QTest::newRow("not a root") << 12345u << QString::fromStdString(run) << reg::ERROR_INVALID_HANDLE;
+    }
+
+    void keys()
+    {
+        QFETCH(uint, root);
+        QFETCH(QString, path);
+        QFETCH(long, code);
+        QDir().mkpath(autostart());
+        const auto registry = reg::makeSystemRegistry();
+        reg::HKEY key = 0;
+        QCOMPARE(registry->openKey(root, path.toStdString(), reg::KEY_ALL_ACCESS, &key), code);
+        if (code == reg::ERROR_SUCCESS)
+            QCOMPARE(registry->closeKey(key), reg::ERROR_SUCCESS);
+    }
+
+    void runFolderIsCreatedOnlyByCreateKey()
+    {
+        const auto registry = reg::makeSystemRegistry();
+        reg::HKEY key = 0;
+        QCOMPARE(registry->openKey(reg::HKEY_LOCAL_MACHINE, run, reg::KEY_READ, &key), reg::ERROR_FILE_NOT_FOUND);
+        QVERIFY(!QFileInfo::exists(autostart()));
+        QCOMPARE(registry->createKey(reg::HKEY_LOCAL_MACHINE, run, reg::KEY_ALL_ACCESS, &key), reg::ERROR_SUCCESS);
+        QVERIFY(QFileInfo(autostart()).isDir());
+    }
+
+    void bufferTooSmall()
+    {
+        const auto registry = reg::makeSystemRegistry();
+        const reg::HKEY key = openRun(*registry);
+        QCOMPARE(setText(*registry, key, "Tintarel", "/opt/Tintarel"), reg::ERROR_SUCCESS);
+        std::uint8_t buffer[8] = {};
+        std::uint32_t size = sizeof buffer;
+        std::uint32_t type = 0;
+        QCOMPARE(registry->queryValue(key, "Tintarel", &type, buffer, &size), reg::ERROR_MORE_DATA);
+        QCOMPARE(size, 14u);
+    }
+
+    void wallpaperKeyCannotBeWritten()
+    {
+        const auto registry = reg::makeSystemRegistry();
+        reg::HKEY key = 0;
+        QCOMPARE(registry->createKey(reg::HKEY_CURRENT_USER, desktop, reg::KEY_ALL_ACCESS, &key), reg::ERROR_SUCCESS);
+        QCOMPARE(setText(*registry, key, "Wallpaper", "/tmp/x.png"), reg::ERROR_ACCESS_DENIED);
+        QCOMPARE(registry->deleteValue(key, "Wallpaper"), reg::ERROR_ACCESS_DENIED);
+        QCOMPARE(queryText(*registry, key, "ConvertedWallpaper").code, reg::ERROR_FILE_NOT_FOUND);
+    }
+
+    void wallpaper_data()
+    {
+        QTest::addColumn<QString>("desktop");
+        QTest::addColumn<QStringList>("files");    // path, text, path, text...; {} is the test folder
+        QTest::addColumn<QString>("expected");
+
+        const QString keyfile = QStringLiteral("{}/home/glib-2.0/settings/keyfile");
+        QTest::newRow("GNOME") << "GNOME" << QStringList{keyfile, "[org/gnome/desktop/background]\n"
+                                                                  "picture-uri='file://{}/Mon%20fond%20%C3%A9t%C3%A9.png'\n"}
+                               << "{}/Mon fond été.png";
+        QTest::newRow("GNOME in the dark") << "ubuntu:GNOME"
+                                           << QStringList{keyfile, "[org/gnome/desktop/background]\n"
+                                                                   "picture-uri='file:///light.png'\n"
+                                                                   "picture-uri-dark='file:///dark.png'\n"
+                                                                   "[org/gnome/desktop/interface]\n"
+                                                                   "color-scheme='prefer-dark'\n"}
+                                           << "/dark.png";
+        QTest::newRow("GNOME slideshow")
+            << "GNOME"
+            << QStringList{keyfile, "[org/gnome/desktop/background]\npicture-uri='file://{}/show.xml'\n",
+                           "{}/show.xml",
+                           "<background><starttime><hour>8</hour></starttime>"
+                           "<static><duration>60</duration><file>\n  /first.jpg\n</file></static>"
+                           "<transition><duration>5</duration><from>/first.jpg</from><to>/second.jpg</to></transition>"
+                           "<static><duration>60</duration><file>/second.jpg</file></static></background>"}
+            << "/first.jpg";
+        QTest::newRow("GNOME slideshow of sizes")
+            << "GNOME"
+            << QStringList{keyfile, "[org/gnome/desktop/background]\npicture-uri='file://{}/show.xml'\n",
+                           "{}/show.xml",
+                           "<background><static><duration>1</duration><file>"
+                           "<size width=\"1920\" height=\"1080\">/wide.png</size>"
+                           "<size width=\"1024\" height=\"768\">/square.png</size></file></static></background>"}
+            << "/wide.png";
+        QTest::newRow("GNOME, not a local file")
+            << "GNOME" << QStringList{keyfile, "[org/gnome/desktop/background]\npicture-uri='https://example.org/x.png'\n"}
+            << "";
+        const QString plasma = QStringLiteral("{}/home/plasma-org.kde.plasma.desktop-appletsrc");
+        QTest::newRow("Plasma image") << "KDE"
+                                      << QStringList{plasma, "[Containments][1][General]\nImage=/not/this.png\n"
+                                                             "[Containments][1][Wallpaper][org.kde.image][General]\n"
+                                                             "Image=file:///usr/share/wallpapers/Mer%20calme.jpg\n"}
+                                      << "/usr/share/wallpapers/Mer calme.jpg";
+        QTest::newRow("Plasma package")
+            << "KDE"
+            << QStringList{plasma, "[Containments][7][Wallpaper][org.kde.image][General]\nImage={}/Next/\n",
+                           "{}/Next/contents/images/1920x1080.png", "", "{}/Next/contents/images/3840x2160.png", "",
+                           "{}/Next/contents/images/800x600.png", ""}
+            << "{}/Next/contents/images/3840x2160.png";
+        QTest::newRow("Plasma without a wallpaper") << "KDE" << QStringList{} << "";
+        const QString channel = QStringLiteral("/xfce4/xfconf/xfce-perchannel-xml/xfce4-desktop.xml");
+        const QString xfceDesktop = QStringLiteral(
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<channel name=\"xfce4-desktop\" version=\"1.0\">"
+            "<property name=\"backdrop\" type=\"empty\"><property name=\"screen0\" type=\"empty\">"
+            "<property name=\"monitorVirtual1\" type=\"empty\"><property name=\"workspace0\" type=\"empty\">"
+            "<property name=\"color-style\" type=\"int\" value=\"0\"/>"
+            "<property name=\"last-image\" type=\"string\" value=\"%1\"/>"
+            "</property></property></property></property></channel>");
+        QTest::newRow("Xfce") << "XFCE" << QStringList{"{}/home" + channel, xfceDesktop.arg("/usr/share/backgrounds/xfce/v.png")}
+                              << "/usr/share/backgrounds/xfce/v.png";
+        QTest::newRow("Xfce system default")
+            << "XFCE" << QStringList{"{}/system" + channel, xfceDesktop.arg("/usr/share/backgrounds/xfce/default.svg")}
+            << "/usr/share/backgrounds/xfce/default.svg";
+    }
+
+    void wallpaper()
+    {
+        QFETCH(QString, desktop);
+        QFETCH(QStringList, files);
+        QFETCH(QString, expected);
+        if (desktop.contains(QLatin1String("GNOME"))) {
+#ifndef TINTAREL_REGISTRY_READS_GSETTINGS
+            QSKIP("Built without GSettings: the GNOME wallpaper is not read");
+#endif
+            const QString schema = QStringLiteral("glib-2.0/schemas/org.gnome.desktop.background.gschema.xml");
+            if (QStandardPaths::locate(QStandardPaths::GenericDataLocation, schema).isEmpty())
+                QSKIP("The GNOME desktop schemas are not installed");
+        }
+        const QString root = m_dir->path();
+        for (int i = 0; i + 1 < files.size(); i += 2)
+            writeFile(QString(files[i]).replace(QStringLiteral("{}"), root),
+                      QString(files[i + 1]).replace(QStringLiteral("{}"), root).toUtf8());
+
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), desktop);
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), root + QStringLiteral("/home"));
+        environment.insert(QStringLiteral("XDG_CONFIG_DIRS"), root + QStringLiteral("/system"));
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), root + QStringLiteral("/data"));
+        environment.insert(QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("keyfile"));
+        QProcess child;
+        child.setProcessEnvironment(environment);
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--print-wallpaper")});
+        QVERIFY(child.waitForFinished());
+        QVERIFY2(child.exitCode() == 0, child.readAllStandardError().constData());
+        QCOMPARE(QString::fromUtf8(child.readAllStandardOutput()), QString(expected).replace(QStringLiteral("{}"), root));
+    }
+};
+
+int main(int argc, char **argv)
+{
+    if (argc == 2 && qstrcmp(argv[1], "--print-wallpaper") == 0)
+        return printWallpaper();
+    QCoreApplication application(argc, argv);
+    tst_Registry test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_registry.moc"
