@@ -154,9 +154,7 @@ void *createInstanceFrom(const inproc::Guid &clsid, const inproc::Guid &iid, con
 {
     const auto registration = readClassRegistration(clsid);
     const QString path = registration ? registration->libraryPath : folder + QLatin1Char('/') + defaultLibrary;
-    // RTLD_NODELETE: Qt may keep pointers to the library's constant texts
-    // (its caches of settings files, for one) past the library's last object.
-    void *handle = ::dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+    void *handle = ::dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
         setError(error, QStringLiteral("La bibliothèque « %1 » est introuvable ou ne peut pas être chargée : %2")
                             .arg(path, QString::fromLocal8Bit(::dlerror())));

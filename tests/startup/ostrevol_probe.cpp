@@ -1,0 +1,110 @@
+// Loads DemarrApp the way the programs do and prints what happened as JSON,
+// so that tests can run it from other folders, with other registrations,
+// or where the session-start folder is read-only.
+#include "ClassFactory.h"
+#include "Configuration.h"
+#include "IniSettingsStore.h"
+#include "MessageBox.h"
+#include "Ostrevol.h"
+#include "ProgramFolder.h"
+#include "StartupLibrary.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cstdio>
+#include <dlfcn.h>
+
+namespace {
+
+class RecordingMessageBox : public MessageBox
+{
+public:
+    QJsonArray shown;
+    Answer show(const QString &caption, const QString &text, Icon icon, Buttons buttons) override
+    {
+        shown.append(QJsonObject{{QStringLiteral("caption"), caption},
+                                 {QStringLiteral("text"), text},
+                                 {QStringLiteral("warning"), icon == Icon::Warning},
+                                 {QStringLiteral("ok"), buttons == Buttons::Ok}});
+        return Answer::Ok;
+    }
+};
+
+int print(const QJsonObject &report)
+{
+    const QByteArray json = QJsonDocument(report).toJson(QJsonDocument::Compact);
+    std::fwrite(json.constData(), 1, std::size_t(json.size()), stdout);
+    return 0;
+}
+
+int selfRegistration(const QString &library, const char *entryPoint)
+{
+    void *handle = ::dlopen(QFile::encodeName(library).constData(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle)
+        return print({{QStringLiteral("error"), QString::fromLocal8Bit(::dlerror())}});
+    const auto function = reinterpret_cast<inproc::DllRegisterServerFunction>(::dlsym(handle, entryPoint));
+    const int result = function ? int(function()) : -1;
+    ::dlclose(handle);
+    return print({{QStringLiteral("result"), result}});
+}
+
+int create(const QString &variant)
+{
+    constexpr inproc::Guid unknown = {0x0BADC0DE, 0x1111, 0x2222, {1, 2, 3, 4, 5, 6, 7, 8}};
+    const bool wrongClass = variant == QLatin1String("wrong-class");
+    const bool wrongInterface = variant == QLatin1String("wrong-interface");
+    QString error;
+    const auto object = createInstance<ostrevol::_DemarrApp>(
+        wrongClass ? unknown : ostrevol::CLSID_DemarrApp, wrongInterface ? unknown : ostrevol::IID__DemarrApp,
+        programFolder(), QString::fromUtf8(ostrevol::libraryFileName), &error);
+    return print({{QStringLiteral("created"), bool(object)}, {QStringLiteral("error"), error}});
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication application(argc, argv);
+    const QStringList arguments = application.arguments().mid(1);
+    const QString command = arguments.value(0);
+
+    if (command == QLatin1String("register"))
+        return selfRegistration(arguments.value(1), "DllRegisterServer");
+    if (command == QLatin1String("unregister"))
+        return selfRegistration(arguments.value(1), "DllUnregisterServer");
+    if (command == QLatin1String("create"))
+        return create(arguments.value(1));
+
+    IniSettingsStore store(IniSettingsStore::defaultFilePath());
+    SettingsError settingsError;
+    if (command == QLatin1String("settings")) {
+        const auto config = Configuration::create(store, &settingsError);
+        return print({{QStringLiteral("created"), bool(config)}, {QStringLiteral("error"), settingsError.description()}});
+    }
+
+    RecordingMessageBox messages;
+    QString error;
+    const auto library = StartupLibrary::load(QStringLiteral(TINTAREL_PROGRAM_DIR), messages, &error);
+    if (!library)
+        return print({{QStringLiteral("error"), error}});
+    QJsonObject report;
+    if (command == QLatin1String("add")) {
+        report[QStringLiteral("result")] = library->RegDemarrAjoutApp(arguments.value(1), arguments.value(2),
+                                                                       arguments.value(3), arguments.value(4) == "1");
+    } else if (command == QLatin1String("demarrage")) {
+        const auto config = Configuration::create(store, &settingsError, library.get());
+        if (!config)
+            return print({{QStringLiteral("error"), settingsError.description()}});
+        report[QStringLiteral("before")] = config->Démarrage();
+        config->setDémarrage(arguments.value(1).toInt());
+        report[QStringLiteral("after")] = config->Démarrage();
+    } else {
+        return 2;
+    }
+    report[QStringLiteral("messages")] = messages.shown;
+    return print(report);
+}
