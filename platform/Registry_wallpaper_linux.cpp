@@ -247,9 +247,14 @@ QString xfceWallpaper()
 
 QString currentWallpaperPath()
 {
-    const QStringList desktops = environment("XDG_CURRENT_DESKTOP").toLower().split(QLatin1Char(':'));
-    for (const QString &desktop : desktops) {
-        if (desktop == QLatin1String("kde"))
+    QString declared = environment("XDG_CURRENT_DESKTOP");
+    if (declared.isEmpty())
+        declared = environment("DESKTOP_SESSION");
+    // No desktop at all (a bare X server): no wallpaper either.
+    if (declared.isEmpty())
+        return {};
+    for (const QString &desktop : declared.toLower().split(QLatin1Char(':'))) {
+        if (desktop == QLatin1String("kde") || desktop == QLatin1String("plasma"))
             return plasmaWallpaper();
         if (desktop == QLatin1String("xfce"))
             return xfceWallpaper();
@@ -258,8 +263,8 @@ QString currentWallpaperPath()
         if (desktop == QLatin1String("mate"))
             return mateWallpaper();
     }
-    // GNOME, its relatives (Unity, Budgie, Pantheon, GNOME Flashback) and
-    // any desktop that does not say what it is.
+    // GNOME and its relatives (Unity, Budgie, Pantheon, GNOME Flashback),
+    // which keep the GNOME desktop's settings.
     return gnomeWallpaper("org.gnome.desktop.background");
 }
 

@@ -283,6 +283,8 @@ private Q_SLOTS:
                            "<size width=\"1920\" height=\"1080\">/wide.png</size>"
                            "<size width=\"1024\" height=\"768\">/square.png</size></file></static></background>"}
             << "/wide.png";
+        QTest::newRow("no desktop declared")
+            << "" << QStringList{keyfile, "[org/gnome/desktop/background]\npicture-uri='file:///x.png'\n"} << "";
         QTest::newRow("GNOME, not a local file")
             << "GNOME" << QStringList{keyfile, "[org/gnome/desktop/background]\npicture-uri='https://example.org/x.png'\n"}
             << "";
@@ -334,6 +336,7 @@ private Q_SLOTS:
 
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), desktop);
+        environment.remove(QStringLiteral("DESKTOP_SESSION"));
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), root + QStringLiteral("/home"));
         environment.insert(QStringLiteral("XDG_CONFIG_DIRS"), root + QStringLiteral("/system"));
         environment.insert(QStringLiteral("XDG_DATA_HOME"), root + QStringLiteral("/data"));
