@@ -8,9 +8,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-// Runs the probe program with a test's own XDG folders, and, when asked, in
-// a private mount namespace where one folder is read-only: CI runs as root,
-// for whom file modes alone do not forbid writing.
+#include <unistd.h>
+
+// Runs the probe program with a test's own XDG folders and, when asked, with
+// one folder it may not write: for root (as in CI), who ignores file modes,
+// a read-only bind mount in a private mount namespace; for anyone else, the
+// folder's mode.
 struct ProbeRun
 {
     QJsonObject report;
@@ -36,7 +39,11 @@ inline ProbeRun runProbe(const QString &probe, const QStringList &arguments, con
 {
     QProcess child;
     child.setProcessEnvironment(probeEnvironment(root));
-    if (readOnlyFolder.isEmpty()) {
+    const bool byMode = !readOnlyFolder.isEmpty() && ::geteuid() != 0;
+    const auto writable = QFile::permissions(readOnlyFolder);
+    if (byMode)
+        QFile::setPermissions(readOnlyFolder, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    if (readOnlyFolder.isEmpty() || byMode) {
         child.start(probe, arguments);
     } else {
         const QString script = QStringLiteral(
@@ -47,12 +54,15 @@ inline ProbeRun runProbe(const QString &probe, const QStringList &arguments, con
                                                    + arguments);
     }
     ProbeRun run;
-    if (!child.waitForFinished(60000) || child.exitStatus() != QProcess::NormalExit) {
+    const bool finished = child.waitForFinished(60000);
+    if (byMode)
+        QFile::setPermissions(readOnlyFolder, writable);
+    if (!finished || child.exitStatus() != QProcess::NormalExit) {
         run.failure = QStringLiteral("the probe did not finish: ") + child.errorString();
         return run;
     }
     const QByteArray errors = child.readAllStandardError();
-    if (!readOnlyFolder.isEmpty() && (child.exitCode() == 97 || errors.startsWith("unshare:"))) {
+    if (!readOnlyFolder.isEmpty() && !byMode && (child.exitCode() == 97 || errors.startsWith("unshare:"))) {
         run.namespaceRefused = true;
         run.failure = QString::fromLocal8Bit(errors);
         return run;
