@@ -8,7 +8,7 @@
 #include <QObject>
 #include <QString>
 #include <cstdlib>
-#include <qguiapplication_platform.h>
+#include <QtGui/qguiapplication_platform.h>
 #include <vector>
 
 #include <xcb/screensaver.h>
