@@ -33,11 +33,12 @@ int main(int argc, char *argv[])
     SettingsError error;
     std::unique_ptr<Configuration> config = Configuration::create(store, &error);
     if (!config) {
-        QMessageBox::critical(nullptr, applicationTitle,
-                              error.description() + QStringLiteral("\n\n")
-                                  + QStringLiteral("Corrigez ou supprimez ce réglage dans le fichier %1, "
-                                                   "puis redémarrez l'horloge.")
-                                        .arg(store.location()));
+        QString text = error.description();
+        if (error.message.isEmpty())
+            text += QStringLiteral("\n\nCorrigez ou supprimez ce réglage dans le fichier %1, "
+                                   "puis redémarrez l'horloge.")
+                        .arg(store.location());
+        QMessageBox::critical(nullptr, applicationTitle, text);
         return 1;
     }
     setConfig(config.get());

@@ -115,7 +115,7 @@ struct DisplayObserver::Private
         QByteArray value;
         if (reply && reply->type != XCB_ATOM_NONE)
             value = QByteArray(static_cast<const char *>(xcb_get_property_value(reply)),
-                               xcb_get_property_value_length(reply) * (reply->format / 8));
+                               xcb_get_property_value_length(reply));
         std::free(reply);
         return value;
     }
@@ -185,5 +185,12 @@ void DisplayObserver::requestClose(quint32 window)
     event.data.data32[0] = d->atom("WM_DELETE_WINDOW");
     event.data.data32[1] = XCB_CURRENT_TIME;
     xcb_send_event(d->connection, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char *>(&event));
+    xcb_flush(d->connection);
+}
+
+void DisplayObserver::move(quint32 window, QPoint topLeft)
+{
+    const uint32_t values[] = {uint32_t(topLeft.x()), uint32_t(topLeft.y())};
+    xcb_configure_window(d->connection, window, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, values);
     xcb_flush(d->connection);
 }

@@ -41,6 +41,19 @@ private:
     QTemporaryDir m_dir;
 };
 
+// A program started for a test, killed if the test ends before it does.
+class TestProgram : public QProcess
+{
+public:
+    ~TestProgram() override
+    {
+        if (state() != QProcess::NotRunning) {
+            kill();
+            waitForFinished(5000);
+        }
+    }
+};
+
 // A top-level window as another X client sees it.
 struct SeenWindow
 {
@@ -61,6 +74,8 @@ public:
     std::vector<SeenWindow> windowsOf(qint64 pid);
     // Sends WM_DELETE_WINDOW, as a window manager's close button does.
     void requestClose(quint32 window);
+    // Moves a window, as a user would through a window manager.
+    void move(quint32 window, QPoint topLeft);
 
 private:
     struct Private;

@@ -1,0 +1,2 @@
+tintarel_add_test(tst_clockwindow SOURCES tst_clockwindow.cpp LIBS tintarel_test_support)
+add_dependencies(tst_clockwindow Tintarel)
