@@ -1,0 +1,21 @@
+# Debian packages Tintarel needs, by use. Sourced by the set-up scripts.
+BUILD_PACKAGES="cmake ninja-build pkg-config g++ qt6-base-dev qt6-multimedia-dev libxcb1-dev
+  libxcb-screensaver0-dev libmp3lame-dev libglib2.0-dev"
+RUN_PACKAGES="gstreamer1.0-plugins-good fonts-liberation2 qt6-image-formats-plugins
+  gsettings-desktop-schemas"
+TEST_PACKAGES="xvfb xauth x11-utils x11-xserver-utils xdotool faketime lame desktop-file-utils
+  util-linux dbus"
+
+# Installs whatever of the given packages is missing (nothing to do, and
+# no network, when all are there).
+install_packages() {
+  local missing=()
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  local sudo=
+  [ "$(id -u)" -ne 0 ] && sudo=sudo
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
