@@ -1,9 +1,13 @@
 #include "frmHorloge.h"
 
+#include "ChimePlayer.h"
 #include "Configuration.h"
 #include "DateTimeValue.h"
 #include "FaceLayout.h"
+#include "QuietRules.h"
 #include "ScreenMetrics.h"
+#include "ScreenSaver.h"
+#include "SecondTicker.h"
 #include "SystemColours.h"
 #include "X11Window.h"
 #include "basPublics.h"
@@ -85,7 +89,7 @@ frmHorloge::frmHorloge(Configuration &config, QWidget *parent)
 
     // Transparent and on top of the others, so that it takes every click.
     lblForm = new QLabel(this);
-    lblForm->setToolTip(idleHint);
+    lblForm->setToolTip(ChimeHint::Idle);
     lblForm->raise();
 
     mnuContextuel = new QMenu(QStringLiteral("Contextuel"), this);
@@ -102,6 +106,12 @@ frmHorloge::frmHorloge(Configuration &config, QWidget *parent)
 
     m_applicationWindow = std::make_unique<ApplicationWindow>([this] { Unload(); });
     X11Window::removeTitle(this);
+
+    m_screenSaver = makeScreenSaver();
+    m_quietRules = std::make_unique<SettingsQuietRules>(m_config, *m_screenSaver);
+    m_player = makeChimePlayer();
+    m_sequencer = std::make_unique<ChimeSequencer>(m_config, *m_quietRules, *m_player, *this, m_timeSource);
+    m_ticker = std::make_unique<SecondTicker>([this] { m_sequencer->tick(); });
 }
 
 frmHorloge::~frmHorloge() = default;
@@ -128,8 +138,9 @@ void frmHorloge::Load()
     MettreEnPage();
 
     lblDate->setVisible(m_config.Calendrier() == 1);
-    showTime();
-    showLongDate();
+    const QDateTime now = m_timeSource.now();
+    showTime(DateTimeValue::formatLongTime(DateTimeValue::fromTime(now.time())));
+    lblDate->setText(userLocale().toString(now.date(), QLocale::LongFormat));
 
     if (m_config.Visibilité() != 0)
         AppliquerVisibilite();
@@ -150,16 +161,19 @@ void frmHorloge::Load()
     }
 
     CouperDate();
+
+    m_ticker->start();
 }
 
-void frmHorloge::showTime()
+void frmHorloge::showTime(const QString &text)
 {
-    lblHorloge->setText(DateTimeValue::formatLongTime(DateTimeValue::fromTime(QTime::currentTime())));
+    lblHorloge->setText(text);
 }
 
-void frmHorloge::showLongDate()
+void frmHorloge::refreshDate(const QDate &today)
 {
-    lblDate->setText(userLocale().toString(QDate::currentDate(), QLocale::LongFormat));
+    lblDate->setText(userLocale().toString(today, QLocale::LongFormat));
+    CouperDate();
 }
 
 void frmHorloge::Unload()
@@ -175,9 +189,9 @@ void frmHorloge::Unload()
         m_config.setPosition(position);
         m_config.SavePos();
     }
-    if (onUnload)
-        onUnload();
+    m_sequencer->closePlayer();
 
+    m_ticker->stop();
     hide();
     QApplication::quit();
 }
@@ -187,7 +201,7 @@ void frmHorloge::AfficherAide(const QString &text)
     lblHorloge->setToolTip(text);
     lblDate->setToolTip(text);
     lblForm->setToolTip(text);
-    mnuContextuelInterrompre->setEnabled(text == playingHint);
+    mnuContextuelInterrompre->setEnabled(text == ChimeHint::Playing);
 }
 
 void frmHorloge::AppliquerVisibilite()

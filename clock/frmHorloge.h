@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ChimeSequencer.h"
+
 #include <QElapsedTimer>
 #include <QWidget>
 
@@ -7,8 +9,12 @@
 #include <memory>
 #include <optional>
 
+class ChimePlayer;
 class Configuration;
 class QAction;
+class ScreenSaver;
+class SecondTicker;
+class SettingsQuietRules;
 class QLabel;
 class QMenu;
 
@@ -28,7 +34,7 @@ private:
 
 // The clock window: a small frameless face with the time and, when chosen,
 // the date, floating above other windows.
-class frmHorloge : public QWidget
+class frmHorloge : public QWidget, public ChimeHost
 {
     Q_OBJECT
 
@@ -43,8 +49,10 @@ public:
     // then ends. Runs once, whoever asks.
     void Unload();
 
-    void AfficherAide(const QString &text);
-    void AppliquerVisibilite();
+    void AfficherAide(const QString &text) override;
+    void AppliquerVisibilite() override;
+    void showTime(const QString &text) override;
+    void refreshDate(const QDate &today) override;
     void MettreEnPage();
     void CouperDate();
     // The running instance was asked by a second start to come forward.
@@ -59,20 +67,22 @@ public:
     QAction *mnuContextuelInterrompre = nullptr;
     QAction *mnuContextuelActivation = nullptr;
     ApplicationWindow *applicationWindow() const { return m_applicationWindow.get(); }
-    // Releases the chime player at shut-down.
-    std::function<void()> onUnload;
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    void showLongDate();
-    void showTime();
     QSize sizeInPixels(double widthTwips, double heightTwips) const;
 
     Configuration &m_config;
     std::unique_ptr<ApplicationWindow> m_applicationWindow;
+    std::unique_ptr<ScreenSaver> m_screenSaver;
+    std::unique_ptr<SettingsQuietRules> m_quietRules;
+    std::unique_ptr<ChimePlayer> m_player;
+    SystemTimeSource m_timeSource;
+    std::unique_ptr<ChimeSequencer> m_sequencer;
+    std::unique_ptr<SecondTicker> m_ticker;
     bool m_unloaded = false;
 
     bool MiseEnPageEnCours = false;
