@@ -1,1 +1,2 @@
-target_sources(tintarel_clock_core PRIVATE FaceLayout.cpp FaceLayout.h)
+target_sources(tintarel_clock_core PRIVATE FaceLayout.cpp FaceLayout.h VisibilityRule.cpp VisibilityRule.h
+  basOuvrirDocHor.cpp basOuvrirDocHor.h basPublics.cpp basPublics.h frmHorloge.cpp frmHorloge.h)

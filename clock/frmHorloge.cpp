@@ -4,6 +4,9 @@
 #include "Configuration.h"
 #include "DateTimeValue.h"
 #include "FaceLayout.h"
+#include "MessageBox.h"
+#include "ProgramFolder.h"
+#include "basOuvrirDocHor.h"
 #include "QuietRules.h"
 #include "ScreenMetrics.h"
 #include "ScreenSaver.h"
@@ -17,6 +20,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
+#include <QMouseEvent>
 
 #include <cmath>
 #include <limits>
@@ -69,9 +73,10 @@ void ApplicationWindow::closeEvent(QCloseEvent *event)
         m_onCloseRequest();
 }
 
-frmHorloge::frmHorloge(Configuration &config, QWidget *parent)
+frmHorloge::frmHorloge(Configuration &config, MessageBox &messages, QWidget *parent)
     : QWidget(parent, Qt::FramelessWindowHint | Qt::Tool | Qt::WindowStaysOnTopHint)
     , m_config(config)
+    , m_messages(messages)
 {
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAutoFillBackground(true);
@@ -99,7 +104,12 @@ frmHorloge::frmHorloge(Configuration &config, QWidget *parent)
     mnuContextuelInterrompre = mnuContextuel->addAction(QStringLiteral("Interrompre le carillon"));
     mnuContextuelInterrompre->setEnabled(false);
     mnuContextuelActivation = mnuContextuel->addAction(QStringLiteral("Activation"));
+    connect(mnuContextuelConfigurer, &QAction::triggered, this, [this] { configurer(); });
     connect(mnuContextuelQuitter, &QAction::triggered, this, [this] { Unload(); });
+    connect(mnuContextuelInterrompre, &QAction::triggered, this, [this] { interrompre(); });
+    connect(mnuContextuelActivation, &QAction::triggered, this, [this] { basculerActivation(); });
+    for (QLabel *label : {lblForm, lblDate, lblHorloge})
+        label->installEventFilter(this);
 
     // A size of its own between the four face sizes, as designed.
     resize(sizeInPixels(2070, 1260));
@@ -112,6 +122,10 @@ frmHorloge::frmHorloge(Configuration &config, QWidget *parent)
     m_player = makeChimePlayer();
     m_sequencer = std::make_unique<ChimeSequencer>(m_config, *m_quietRules, *m_player, *this, m_timeSource);
     m_ticker = std::make_unique<SecondTicker>([this] { m_sequencer->tick(); });
+    m_visibilityRule = std::make_unique<VisibilityRule>(
+        m_config, *this, [this] { return m_sequencer->EtatCarillon(); },
+        [this] { return m_quietRules->EcranVeilleActif(); });
+    X11Window::skipTaskbar(this);
 }
 
 frmHorloge::~frmHorloge() = default;
@@ -147,8 +161,7 @@ void frmHorloge::Load()
     else
         hide();
 
-    mnuContextuelActivation->setText(m_config.Activer() != 0 ? QStringLiteral("Désactiver le carillon")
-                                                             : QStringLiteral("Activer le carillon"));
+    showActivationCaption();
 
     QPalette background = palette();
     background.setColor(QPalette::Window, colourFromValue(m_config.BackColor(), QApplication::palette()));
@@ -206,18 +219,23 @@ void frmHorloge::AfficherAide(const QString &text)
 
 void frmHorloge::AppliquerVisibilite()
 {
-    switch (m_config.Visibilité()) {
-    case 0:
-    case 1:
-        hide();
-        break;
-    case 2:
-    case 3:
-        show();
-        break;
-    default:
-        break;
-    }
+    m_visibilityRule->AppliquerVisibilite();
+}
+
+bool frmHorloge::EstPremierPlan()
+{
+    return X11Window::isForeground(this);
+}
+
+void frmHorloge::showOnTop()
+{
+    show();
+    X11Window::raiseAboveOthers(this);
+}
+
+void frmHorloge::hideWindow()
+{
+    hide();
 }
 
 void frmHorloge::bringForward()
@@ -295,4 +313,101 @@ void frmHorloge::closeEvent(QCloseEvent *event)
 {
     event->accept();
     Unload();
+}
+
+void frmHorloge::showActivationCaption()
+{
+    mnuContextuelActivation->setText(m_config.Activer() != 0 ? QStringLiteral("Désactiver le carillon")
+                                                             : QStringLiteral("Activer le carillon"));
+}
+
+void frmHorloge::openConfigurationProgram()
+{
+    basOuvrirDocHor::OuvrirDocument(programPath(QStringLiteral("TintarelPanel")), QStringLiteral("AffichHorloge"),
+                                    m_messages);
+}
+
+void frmHorloge::doubleClickAction()
+{
+    if (m_sequencer->stopByUser())
+        return;
+    openConfigurationProgram();
+    Unload();
+}
+
+void frmHorloge::configurer()
+{
+    openConfigurationProgram();
+    Unload();
+}
+
+void frmHorloge::interrompre()
+{
+    m_sequencer->stopByUser();
+}
+
+void frmHorloge::basculerActivation()
+{
+    int value = 0;
+    if (m_config.Activer() == 0)
+        value = 1;
+    else if (m_config.Activer() != 1)
+        return;
+    const bool written = m_config.setActiver(value);
+    showActivationCaption();
+    if (!written)
+        m_messages.show(applicationTitle,
+                        QStringLiteral("Le réglage n'a pas pu être enregistré dans %1.\n"
+                                       "Les carillons sont %2 jusqu'à la fermeture de l'horloge.")
+                            .arg(m_config.store().location(),
+                                 value ? QStringLiteral("activés") : QStringLiteral("désactivés")),
+                        MessageBox::Icon::Warning, MessageBox::Buttons::Ok);
+}
+
+void frmHorloge::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    event->accept();
+    doubleClickAction();
+}
+
+bool frmHorloge::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::MouseButtonDblClick) {
+        doubleClickAction();
+        return true;
+    }
+    if (watched != lblForm)
+        return QWidget::eventFilter(watched, event);
+
+    const double tx = ScreenMetrics::twipsPerPixelX();
+    const double ty = ScreenMetrics::twipsPerPixelY();
+    switch (event->type()) {
+    case QEvent::MouseButtonPress: {
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        if (mouse->button() == Qt::LeftButton) {
+            DepartGlisserX = float(mouse->position().x() * tx);
+            DepartGlisserY = float(mouse->position().y() * ty);
+            GlissementEnCours = true;
+        }
+        return true;
+    }
+    case QEvent::MouseMove: {
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        if (GlissementEnCours) {
+            const double left = x() * tx + (mouse->position().x() * tx - DepartGlisserX);
+            const double top = y() * ty + (mouse->position().y() * ty - DepartGlisserY);
+            move(int(std::lround(left / tx)), int(std::lround(top / ty)));
+        }
+        return true;
+    }
+    case QEvent::MouseButtonRelease: {
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        if (mouse->button() == Qt::RightButton)
+            mnuContextuel->exec(mouse->globalPosition().toPoint());
+        GlissementEnCours = false;
+        return true;
+    }
+    default:
+        return QWidget::eventFilter(watched, event);
+    }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ChimeSequencer.h"
+#include "VisibilityRule.h"
 
 #include <QElapsedTimer>
 #include <QWidget>
@@ -11,6 +12,7 @@
 
 class ChimePlayer;
 class Configuration;
+class MessageBox;
 class QAction;
 class ScreenSaver;
 class SecondTicker;
@@ -34,12 +36,13 @@ private:
 
 // The clock window: a small frameless face with the time and, when chosen,
 // the date, floating above other windows.
-class frmHorloge : public QWidget, public ChimeHost
+class frmHorloge : public QWidget, public ChimeHost, public VisibilityWindow
 {
     Q_OBJECT
 
 public:
-    explicit frmHorloge(Configuration &config, QWidget *parent = nullptr);
+    // Message boxes go through `messages`, which must outlive the window.
+    frmHorloge(Configuration &config, MessageBox &messages, QWidget *parent = nullptr);
     ~frmHorloge() override;
 
     // Start-up once the settings are read: place, size, colour and fill
@@ -58,6 +61,19 @@ public:
     // The running instance was asked by a second start to come forward.
     void bringForward();
 
+    bool EstPremierPlan() override;
+    void showOnTop() override;
+    void hideWindow() override;
+
+    // The user's commands.
+    void doubleClickAction();
+    void configurer();
+    void interrompre();
+    void basculerActivation();
+
+    int EtatCarillon() const { return m_sequencer->EtatCarillon(); }
+    bool GlissementEnCours = false;
+
     QLabel *lblForm = nullptr;
     QLabel *lblDate = nullptr;
     QLabel *lblHorloge = nullptr;
@@ -69,13 +85,18 @@ public:
     ApplicationWindow *applicationWindow() const { return m_applicationWindow.get(); }
 
 protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:
     QSize sizeInPixels(double widthTwips, double heightTwips) const;
+    void openConfigurationProgram();
+    void showActivationCaption();
 
     Configuration &m_config;
+    MessageBox &m_messages;
     std::unique_ptr<ApplicationWindow> m_applicationWindow;
     std::unique_ptr<ScreenSaver> m_screenSaver;
     std::unique_ptr<SettingsQuietRules> m_quietRules;
@@ -83,6 +104,10 @@ private:
     SystemTimeSource m_timeSource;
     std::unique_ptr<ChimeSequencer> m_sequencer;
     std::unique_ptr<SecondTicker> m_ticker;
+    std::unique_ptr<VisibilityRule> m_visibilityRule;
+
+    float DepartGlisserX = 0;
+    float DepartGlisserY = 0;
     bool m_unloaded = false;
 
     bool MiseEnPageEnCours = false;

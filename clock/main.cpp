@@ -1,5 +1,6 @@
 #include "Configuration.h"
 #include "IniSettingsStore.h"
+#include "MessageBox.h"
 #include "SingleInstance.h"
 #include "TerminationSignals.h"
 #include "basPublics.h"
@@ -43,7 +44,8 @@ int main(int argc, char *argv[])
     }
     setConfig(config.get());
 
-    frmHorloge form(*config);
+    QtMessageBox messages;
+    frmHorloge form(*config, messages);
     instance.onActivationRequest = [&form] { form.bringForward(); };
     onTerminationSignal([&form] { form.Unload(); });
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &form, [&form] { form.Unload(); });

@@ -1,0 +1,226 @@
+#include "ChimeSequencer.h"
+#include "Configuration.h"
+#include "IniSettingsStore.h"
+#include "MessageBox.h"
+#include "frmHorloge.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+
+class RecordingMessageBox : public MessageBox
+{
+public:
+    Answer show(const QString &caption, const QString &text, Icon, Buttons) override
+    {
+        shown << caption + QLatin1Char('|') + text;
+        return Answer::Ok;
+    }
+    QStringList shown;
+};
+
+} // namespace
+
+// The real clock window on the test's display: its face sizes, the drag,
+// the menu and the activation command.
+class tst_ClockFace : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<IniSettingsStore> m_store;
+    std::unique_ptr<Configuration> m_config;
+    RecordingMessageBox m_messages;
+    std::unique_ptr<frmHorloge> m_form;
+
+    QString iniPath() const { return m_dir->path() + QStringLiteral("/Tintarel.ini"); }
+    QString stored(const QString &key) const { return QSettings(iniPath(), QSettings::IniFormat).value(key).toString(); }
+
+    void startClock(const QByteArray &ini)
+    {
+        QFile file(iniPath());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(ini);
+        file.close();
+        m_store = std::make_unique<IniSettingsStore>(iniPath());
+        m_config = Configuration::create(*m_store);
+        QVERIFY(m_config);
+        m_form = std::make_unique<frmHorloge>(*m_config, m_messages);
+        m_form->Load();
+        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_messages.shown.clear();
+    }
+    void cleanup()
+    {
+        m_form.reset();
+        m_config.reset();
+    }
+
+    void faceSizes_data()
+    {
+        QTest::addColumn<QByteArray>("ini");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QString>("taille");
+        QTest::addColumn<bool>("dateShown");
+        QTest::newRow("small") << QByteArray("[Position]\nTaille=0\n") << QSize(88, 28) << "0" << false;
+        QTest::newRow("large, written again") << QByteArray("[Position]\nTaille=1\n") << QSize(120, 37) << "1" << false;
+        QTest::newRow("large with date") << QByteArray("[Position]\nTaille=1\n[R%E9glages]\nCalendrier=1\n") << QSize(126, 73) << "1" << true;
+        QTest::newRow("Taille 7 snaps the designed size") << QByteArray("[Position]\nTaille=7\n[R%E9glages]\nCalendrier=1\n") << QSize(126, 73) << "1" << true;
+        QTest::newRow("Calendrier 3 keeps the designed size") << QByteArray("[Position]\nTaille=0\n[R%E9glages]\nCalendrier=3\n") << QSize(138, 84) << "0" << false;
+    }
+
+    void faceSizes()
+    {
+        QFETCH(QByteArray, ini);
+        QFETCH(QSize, size);
+        QFETCH(QString, taille);
+        QFETCH(bool, dateShown);
+        startClock(ini);
+        QCOMPARE(m_form->size(), size);
+        QCOMPARE(stored(QStringLiteral("Position/Taille")), taille);
+        QCOMPARE(m_form->lblDate->isVisible(), dateShown);
+        QCOMPARE(m_form->lblForm->geometry(), m_form->rect());
+    }
+
+    void resizeSnapsOnceAndRecordsTaille()
+    {
+        startClock("[Position]\nTaille=1\n");
+        QCOMPARE(m_form->size(), QSize(120, 37));
+        m_form->resize(93, 40); // 1395 x 600 twips: narrower than the threshold
+        QTRY_COMPARE(m_form->size(), QSize(88, 28));
+        QCOMPARE(stored(QStringLiteral("Position/Taille")), QStringLiteral("0"));
+        QCOMPARE(m_form->lblForm->size(), QSize(88, 28));
+        // Nothing moves any more by itself.
+        QTest::qWait(100);
+        QCOMPARE(m_form->size(), QSize(88, 28));
+    }
+
+    void leftDragMovesTheWindowInTwips()
+    {
+        startClock("[Position]\nTop=1500\nLeft=1500\n");
+        const QPoint start = m_form->pos();
+        // 195 x 105 twips, then 255 x 90 twips: 60 twips right, 15 up.
+        QTest::mousePress(m_form->lblForm, Qt::LeftButton, {}, QPoint(13, 7));
+        QVERIFY(m_form->GlissementEnCours);
+        QTest::mouseMove(m_form->lblForm, QPoint(17, 6));
+        QTRY_COMPARE(m_form->pos(), start + QPoint(4, -1));
+        QTest::mouseRelease(m_form->lblForm, Qt::LeftButton, {}, QPoint(13, 7));
+        QVERIFY(!m_form->GlissementEnCours);
+        QVERIFY(!m_form->mnuContextuel->isVisible());
+    }
+
+    void rightButtonOpensTheMenuAndNeverDrags()
+    {
+        startClock("");
+        QTest::mousePress(m_form->lblForm, Qt::RightButton, {}, QPoint(10, 10));
+        QVERIFY(!m_form->GlissementEnCours);
+        bool menuWasOpen = false;
+        QTimer::singleShot(100, m_form.get(), [&] {
+            menuWasOpen = m_form->mnuContextuel->isVisible();
+            m_form->mnuContextuel->close();
+        });
+        QTest::mouseRelease(m_form->lblForm, Qt::RightButton, {}, QPoint(10, 10));
+        QVERIFY(menuWasOpen);
+        QVERIFY(!m_form->GlissementEnCours);
+        const QList<QAction *> items = m_form->mnuContextuel->actions();
+        QCOMPARE(items.size(), 5);
+        QCOMPARE(items[0]->text(), QStringLiteral("Configurer"));
+        QCOMPARE(items[1]->text(), QStringLiteral("Quitter"));
+        QVERIFY(items[2]->isSeparator());
+        QCOMPARE(items[3]->text(), QStringLiteral("Interrompre le carillon"));
+        QCOMPARE(items[4]->text(), QStringLiteral("Désactiver le carillon"));
+    }
+
+    void interruptIsEnabledOnlyByThePlayingHint()
+    {
+        startClock("");
+        QVERIFY(!m_form->mnuContextuelInterrompre->isEnabled());
+        m_form->AfficherAide(ChimeHint::Playing);
+        QVERIFY(m_form->mnuContextuelInterrompre->isEnabled());
+        QCOMPARE(m_form->lblForm->toolTip(), ChimeHint::Playing);
+        QCOMPARE(m_form->lblDate->toolTip(), ChimeHint::Playing);
+        m_form->AfficherAide(ChimeHint::Failed);
+        QVERIFY(!m_form->mnuContextuelInterrompre->isEnabled());
+    }
+
+    void activationToggles_data()
+    {
+        QTest::addColumn<QString>("activer");
+        QTest::addColumn<QString>("afterOne");
+        QTest::addColumn<QString>("captionAfterOne");
+        QTest::newRow("on") << "1" << "0" << "Activer le carillon";
+        QTest::newRow("off") << "0" << "1" << "Désactiver le carillon";
+        QTest::newRow("other value does nothing") << "5" << "5" << "Désactiver le carillon";
+    }
+
+    void activationToggles()
+    {
+        QFETCH(QString, activer);
+        QFETCH(QString, afterOne);
+        QFETCH(QString, captionAfterOne);
+        startClock("[R%E9glages]\nActiver=" + activer.toLatin1() + "\n");
+        m_form->basculerActivation();
+        QCOMPARE(m_config->Activer(), afterOne.toInt());
+        QCOMPARE(m_form->mnuContextuelActivation->text(), captionAfterOne);
+        if (activer != QLatin1String("5"))
+            QCOMPARE(stored(QStringLiteral("Réglages/Activer")), afterOne);
+        m_form->basculerActivation();
+        QCOMPARE(m_config->Activer(), activer.toInt());
+        QVERIFY(m_messages.shown.isEmpty());
+    }
+
+    void activationThatCannotBeStoredIsTold()
+    {
+        startClock("");
+        // The settings file replaced by a folder: the write fails, the clock goes on.
+        QFile::remove(iniPath());
+        QDir().mkpath(iniPath());
+        m_form->basculerActivation();
+        QCOMPARE(m_config->Activer(), 0);
+        QCOMPARE(m_form->mnuContextuelActivation->text(), QStringLiteral("Activer le carillon"));
+        QCOMPARE(m_messages.shown.size(), 1);
+        QVERIFY(m_messages.shown[0].startsWith(QStringLiteral("Tintarel|")));
+    }
+
+    void dateSplitsToFitTheFace()
+    {
+        startClock("[Position]\nTaille=0\n[R%E9glages]\nCalendrier=1\n");
+        for (const QString &date : {QStringLiteral("dimanche 6 décembre 2026"),
+                                   QStringLiteral("mercredi 30 septembre 2026")}) {
+            m_form->lblDate->setText(date);
+            m_form->CouperDate();
+            const QStringList lines = m_form->lblDate->text().split(QLatin1Char('\n'));
+            QCOMPARE(lines.size(), 2);
+            QCOMPARE(lines.join(QLatin1Char(' ')), date);
+            const QFontMetricsF metrics(m_form->lblDate->font());
+            // Either everything but the year fits, or the month went down too.
+            QVERIFY(metrics.horizontalAdvance(lines[0]) < m_form->width() || lines[0].count(QLatin1Char(' ')) == 1);
+        }
+        m_form->lblDate->setText(QStringLiteral("2026-12-06"));
+        m_form->CouperDate();
+        QCOMPARE(m_form->lblDate->text(), QStringLiteral("2026-12-06"));
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    QTemporaryDir runtime;
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    QApplication app(argc, argv);
+    tst_ClockFace test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "tst_clockface.moc"
