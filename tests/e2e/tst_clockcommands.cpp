@@ -1,0 +1,150 @@
+#include "TestDisplay.h"
+
+#include <QDir>
+#include <QSettings>
+#include <QtTest>
+
+// The user's commands on the real clock: a double-click that opens the
+// configuration program (a stand-in that records its arguments), one that
+// finds no such program, and one that stops a chime.
+class tst_ClockCommands : public QObject
+{
+    Q_OBJECT
+
+private:
+    TestDisplay m_display;
+    const QString m_faketime = QStringLiteral("/usr/lib/x86_64-linux-gnu/faketime/libfaketimeMT.so.1");
+
+    // A program folder of the test's own: the clock, its library and its
+    // sounds, and optionally a stand-in configuration program.
+    static void makeProgramFolder(const QString &folder, bool withPanel)
+    {
+        QDir source(QStringLiteral(TINTAREL_PROGRAM_DIR));
+        for (const QString &name : source.entryList(QDir::Files)) {
+            if (name != QLatin1String("TintarelPanel"))
+                QFile::copy(source.filePath(name), folder + QLatin1Char('/') + name);
+        }
+        QFile::setPermissions(folder + QStringLiteral("/Tintarel"),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        if (withPanel) {
+            QFile panel(folder + QStringLiteral("/TintarelPanel"));
+            panel.open(QIODevice::WriteOnly);
+            panel.write("#!/bin/sh\nprintf '%s|' \"$@\" > \"$PWD/panel-arguments\"\n");
+            panel.close();
+            panel.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        }
+    }
+
+    std::unique_ptr<TestProgram> startClock(const TestHome &home, const QString &folder,
+                                            const QString &fakeStart = QString())
+    {
+        auto clock = std::make_unique<TestProgram>();
+        QProcessEnvironment env = home.environment(m_display.name());
+        env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("tintarel.chimes=true"));
+        if (!fakeStart.isEmpty()) {
+            env.insert(QStringLiteral("LD_PRELOAD"), m_faketime);
+            env.insert(QStringLiteral("FAKETIME"), QLatin1Char('@') + fakeStart);
+            // A faked monotonic clock keeps the sound from ever ending.
+            env.insert(QStringLiteral("FAKETIME_DONT_FAKE_MONOTONIC"), QStringLiteral("1"));
+        }
+        clock->setProcessEnvironment(env);
+        clock->setProcessChannelMode(QProcess::MergedChannels);
+        clock->start(folder + QStringLiteral("/Tintarel"), {});
+        clock->waitForStarted(10000);
+        return clock;
+    }
+
+    static std::optional<SeenWindow> face(DisplayObserver &observer, qint64 pid)
+    {
+        for (const SeenWindow &w : observer.windowsOf(pid))
+            if (w.title.isEmpty() && w.mapped)
+                return w;
+        return std::nullopt;
+    }
+
+    void doubleClick(const SeenWindow &window)
+    {
+        QProcess xdotool;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), m_display.name());
+        xdotool.setProcessEnvironment(env);
+        const QPoint centre = window.geometry.center();
+        xdotool.start(QStringLiteral("xdotool"),
+                      {QStringLiteral("mousemove"), QString::number(centre.x()), QString::number(centre.y()),
+                       QStringLiteral("click"), QStringLiteral("--repeat"), QStringLiteral("2"),
+                       QStringLiteral("--delay"), QStringLiteral("80"), QStringLiteral("1")});
+        QVERIFY(xdotool.waitForFinished(10000));
+        QCOMPARE(xdotool.exitCode(), 0);
+    }
+
+private Q_SLOTS:
+    void initTestCase() { QVERIFY(m_display.start()); }
+
+    void doubleClickOpensTheConfigurationAndCloses()
+    {
+        TestHome home;
+        QTemporaryDir folder;
+        makeProgramFolder(folder.path(), true);
+        home.writeSettings("[Position]\nTop=1500\nLeft=3000\n");
+        auto clock = startClock(home, folder.path());
+        DisplayObserver observer(m_display.name());
+        QTRY_VERIFY_WITH_TIMEOUT(face(observer, clock->processId()).has_value(), 15000);
+        doubleClick(*face(observer, clock->processId()));
+        QVERIFY(clock->waitForFinished(10000));
+        QTRY_VERIFY(QFile::exists(folder.filePath(QStringLiteral("panel-arguments"))));
+        QFile arguments(folder.filePath(QStringLiteral("panel-arguments")));
+        QVERIFY(arguments.open(QIODevice::ReadOnly));
+        QCOMPARE(arguments.readAll(), QByteArray("AffichHorloge|"));
+        const QSettings stored(home.settingsFile(), QSettings::IniFormat);
+        QCOMPARE(stored.value(QStringLiteral("Position/Top")).toString(), QStringLiteral("1500"));
+        QCOMPARE(stored.value(QStringLiteral("Position/Left")).toString(), QStringLiteral("3000"));
+    }
+
+    void missingConfigurationProgramIsToldAndTheClockCloses()
+    {
+        TestHome home;
+        QTemporaryDir folder;
+        makeProgramFolder(folder.path(), false);
+        auto clock = startClock(home, folder.path());
+        DisplayObserver observer(m_display.name());
+        QTRY_VERIFY_WITH_TIMEOUT(face(observer, clock->processId()).has_value(), 15000);
+        doubleClick(*face(observer, clock->processId()));
+        // The box "File not found", titled with the program's name.
+        std::optional<SeenWindow> box;
+        QTRY_VERIFY_WITH_TIMEOUT((box = [&]() -> std::optional<SeenWindow> {
+                                     for (const SeenWindow &w : observer.windowsOf(clock->processId()))
+                                         if (w.title == QLatin1String("Tintarel") && w.mapped)
+                                             return w;
+                                     return std::nullopt;
+                                 }()).has_value(),
+                                 10000);
+        QCOMPARE(clock->state(), QProcess::Running);
+        observer.requestClose(box->id);
+        QVERIFY(clock->waitForFinished(10000));
+        QCOMPARE(clock->exitCode(), 0);
+        QVERIFY(home.readSettings().contains("Top="));
+    }
+
+    void doubleClickDuringAChimeStopsIt()
+    {
+        if (!QFile::exists(m_faketime))
+            QSKIP("libfaketime is not installed");
+        TestHome home;
+        QTemporaryDir folder;
+        makeProgramFolder(folder.path(), true);
+        auto clock = startClock(home, folder.path(), QStringLiteral("2026-12-06 10:14:58"));
+        DisplayObserver observer(m_display.name());
+        QTRY_VERIFY_WITH_TIMEOUT(face(observer, clock->processId()).has_value(), 15000);
+        QByteArray log;
+        QTRY_VERIFY_WITH_TIMEOUT((log += clock->readAll()).contains("play Carill2.mp3 ok"), 15000);
+        doubleClick(*face(observer, clock->processId()));
+        QTRY_VERIFY_WITH_TIMEOUT((log += clock->readAll()).contains("hint Annulation du carillon"), 10000);
+        QCOMPARE(clock->state(), QProcess::Running);
+        QVERIFY(!QFile::exists(folder.filePath(QStringLiteral("panel-arguments"))));
+        clock->terminate();
+        QVERIFY(clock->waitForFinished(10000));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_ClockCommands)
+#include "tst_clockcommands.moc"
