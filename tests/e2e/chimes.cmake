@@ -1,0 +1,7 @@
+tintarel_add_test(tst_chimes_e2e SOURCES tst_chimes_e2e.cpp)
+# Runs the clock and its sounds as built.
+foreach(target Tintarel tintarel_sounds)
+  if(TARGET ${target})
+    add_dependencies(tst_chimes_e2e ${target})
+  endif()
+endforeach()
