@@ -1,2 +1,11 @@
-# The running-clock control: its passes over a simulated system.
+# The running-clock control: its passes over a simulated system, then on real
+# processes and windows of a display of the test's own.
 tintarel_add_test(tst_closeprocess SOURCES tst_closeprocess.cpp FakeProcessSystem.h LIBS tintarel_process_control)
+
+add_executable(clock_stand_in clock_stand_in.cpp)
+target_link_libraries(clock_stand_in PRIVATE Qt6::Widgets PkgConfig::XCB)
+
+tintarel_add_test(tst_closeprocess_e2e SOURCES tst_closeprocess_e2e.cpp
+  LIBS tintarel_process_control tintarel_test_support Qt6::Widgets)
+target_compile_definitions(tst_closeprocess_e2e PRIVATE STAND_IN_PATH="$<TARGET_FILE:clock_stand_in>")
+add_dependencies(tst_closeprocess_e2e clock_stand_in Tintarel)
