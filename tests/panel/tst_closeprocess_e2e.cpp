@@ -77,7 +77,8 @@ private:
 private Q_SLOTS:
     void initTestCase()
     {
-        QFile::setPermissions(m_programs.path(), QFile::Permissions(0x7755));
+        QFile::setPermissions(m_programs.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
+                                                      | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
         QVERIFY(QFileInfo::exists(QStringLiteral(TINTAREL_PROGRAM_DIR "/Tintarel")));
     }
 

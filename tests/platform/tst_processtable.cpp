@@ -1,0 +1,208 @@
+#include "ProcessTable.h"
+#include "TestDisplay.h"
+
+#include <QCoreApplication>
+#include <QSysInfo>
+#include <QtTest>
+
+#include <unistd.h>
+
+using namespace proc;
+
+namespace {
+
+struct Listed
+{
+    bool found = false;
+    QString name;
+    bool mainThreadListed = false;
+};
+
+Listed lookUp(ProcessTable &table, qint64 pid)
+{
+    Listed result;
+    const HANDLE snapshot = table.createSnapshot(TH32CS_SNAPPROCESS | TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return result;
+    PROCESSENTRY32 process;
+    process.dwSize = sizeof process;
+    for (bool more = table.processFirst(snapshot, &process); more; more = table.processNext(snapshot, &process))
+        if (process.th32ProcessID == DWORD(pid)) {
+            result.found = true;
+            result.name = QString::fromUtf8(process.szExeFile);
+        }
+    THREADENTRY32 thread;
+    thread.dwSize = sizeof thread;
+    for (bool more = table.threadFirst(snapshot, &thread); more; more = table.threadNext(snapshot, &thread))
+        if (thread.th32ThreadID == DWORD(pid) && thread.th32OwnerProcessID == DWORD(pid))
+            result.mainThreadListed = true;
+    table.closeHandle(snapshot);
+    return result;
+}
+
+} // namespace
+
+// The snapshot read from /proc, in the scope of this user and one display,
+// and the ends by signal, on real child processes.
+class tst_ProcessTable : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_folder;
+
+    // A long-running program under a name of our choice, with the given
+    // DISPLAY (none when empty).
+    std::unique_ptr<TestProgram> start(const QString &name, const QString &display, QStringList prefix = {})
+    {
+        const QString path = m_folder.path() + QLatin1Char('/') + name;
+        if (!QFileInfo::exists(path))
+            QFile::copy(QStringLiteral("/bin/sleep"), path);
+        auto process = std::make_unique<TestProgram>();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("DISPLAY"));
+        if (!display.isEmpty())
+            environment.insert(QStringLiteral("DISPLAY"), display);
+        process->setProcessEnvironment(environment);
+        if (prefix.isEmpty())
+            process->start(path, {"60"});
+        else
+            process->start(prefix.takeFirst(), prefix << path << "60");
+        process->waitForStarted(5000);
+        return process;
+    }
+
+private Q_SLOTS:
+    void initTestCase() { QFile::setPermissions(m_folder.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup
+                                                         | QFile::ReadOther | QFile::ExeOther); }
+
+    void listsThisDisplaysProgramsByFileName_data()
+    {
+        QTest::addColumn<QString>("display");
+        QTest::addColumn<bool>("listed");
+        QTest::newRow("same") << ":57" << true;
+        QTest::newRow("same, screen 0") << ":57.0" << true;
+        QTest::newRow("same, unix socket") << "unix:57" << true;
+        QTest::newRow("other display") << ":58" << false;
+        QTest::newRow("other host") << "elsewhere:57" << false;
+        QTest::newRow("no display") << "" << false;
+    }
+    void listsThisDisplaysProgramsByFileName()
+    {
+        QFETCH(QString, display);
+        QFETCH(bool, listed);
+        // Longer than the 15 characters of the kernel's command name.
+        auto child = start(QStringLiteral("Tintarel-with-a-long-name"), display);
+        const auto table = makeSystemProcessTable(QStringLiteral(":57.0"));
+        const Listed seen = lookUp(*table, child->processId());
+        QCOMPARE(seen.found, listed);
+        QCOMPARE(seen.mainThreadListed, listed);
+        if (listed)
+            QCOMPARE(seen.name, QStringLiteral("Tintarel-with-a-long-name"));
+    }
+
+    void replacedProgramKeepsItsName()
+    {
+        auto child = start(QStringLiteral("Tintarel"), QStringLiteral(":57"));
+        QVERIFY(QFile::remove(m_folder.path() + QStringLiteral("/Tintarel")));
+        const auto table = makeSystemProcessTable(QStringLiteral(":57"));
+        QCOMPARE(lookUp(*table, child->processId()).name, QStringLiteral("Tintarel"));
+    }
+
+    void otherUsersProgramsAreNotListed()
+    {
+        if (::getuid() != 0)
+            QSKIP("starting a program as another user needs root");
+        auto child = start(QStringLiteral("Tintarel-of-nobody"), QStringLiteral(":57"),
+                           {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"});
+        const auto table = makeSystemProcessTable(QStringLiteral(":57"));
+        QTRY_COMPARE(QFileInfo(QStringLiteral("/proc/%1/exe").arg(child->processId())).symLinkTarget(),
+                     m_folder.path() + QStringLiteral("/Tintarel-of-nobody"));
+        QVERIFY(!lookUp(*table, child->processId()).found);
+    }
+
+    void processWeMayNotSignalCannotBeOpened()
+    {
+        if (::getuid() != 0)
+            QSKIP("running the probe as another user needs root");
+        auto child = start(QStringLiteral("Tintarel"), QStringLiteral(":57"));
+        QProcess probe;
+        probe.start("setpriv", {"--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                                QCoreApplication::applicationFilePath(), "--open",
+                                QString::number(child->processId())});
+        QVERIFY(probe.waitForFinished(10000));
+        QCOMPARE(probe.readAllStandardOutput(), QByteArray("0\n"));
+        QCOMPARE(child->state(), QProcess::Running);
+    }
+
+    void openReadExitCodeAndTerminate()
+    {
+        auto child = start(QStringLiteral("Tintarel"), QStringLiteral(":57"));
+        const auto table = makeSystemProcessTable(QStringLiteral(":57"));
+        const HANDLE readOnly = table->openProcess(0, true, DWORD(child->processId()));
+        QVERIFY(readOnly != 0);
+        QVERIFY(!table->terminateProcess(readOnly, 0));
+        const HANDLE process = table->openProcess(PROCESS_TERMINATE, true, DWORD(child->processId()));
+        QVERIFY(process != 0);
+        DWORD code = 0;
+        QVERIFY(table->exitCodeProcess(process, &code));
+        QCOMPARE(code, STILL_ACTIVE);
+        QVERIFY(table->terminateProcess(process, code));
+        QVERIFY(child->waitForFinished(5000));
+        QCOMPARE(child->exitStatus(), QProcess::CrashExit);
+        QVERIFY(!table->terminateProcess(process, code));
+        QVERIFY(table->closeHandle(process));
+        QVERIFY(table->closeHandle(readOnly));
+        QVERIFY(!table->closeHandle(process));
+        QCOMPARE(table->openProcess(PROCESS_TERMINATE, true, DWORD(child->processId())), HANDLE(0));
+    }
+
+    void terminalServerIsThisMachine()
+    {
+        auto child = start(QStringLiteral("Tintarel"), QStringLiteral(":57"));
+        const auto table = makeSystemProcessTable(QStringLiteral(":57"));
+        QCOMPARE(table->wtsOpenServer(QStringLiteral("elsewhere")), HANDLE(0));
+        QCOMPARE(table->wtsOpenServer(QString()), HANDLE(0));
+        const HANDLE server = table->wtsOpenServer(QSysInfo::machineHostName());
+        QVERIFY(server != 0);
+        QVERIFY(!table->wtsTerminateProcess(server + 1000, DWORD(child->processId()), 0));
+        QVERIFY(table->wtsTerminateProcess(server, DWORD(child->processId()), 0));
+        QVERIFY(child->waitForFinished(5000));
+        QCOMPARE(child->exitStatus(), QProcess::CrashExit);
+        table->wtsCloseServer(server);
+        QVERIFY(!table->wtsTerminateProcess(server, DWORD(::getpid()), 0));
+    }
+
+    void entriesNeedTheirSize()
+    {
+        const auto table = makeSystemProcessTable(QStringLiteral(":57"));
+        auto child = start(QStringLiteral("Tintarel"), QStringLiteral(":57"));
+        const HANDLE snapshot = table->createSnapshot(TH32CS_SNAPPROCESS, 0);
+        PROCESSENTRY32 process;
+        process.dwSize = sizeof process - 1;
+        QVERIFY(!table->processFirst(snapshot, &process));
+        process.dwSize = sizeof process;
+        QVERIFY(table->processFirst(snapshot, &process));
+        THREADENTRY32 thread;
+        thread.dwSize = sizeof thread;
+        QVERIFY(!table->threadFirst(snapshot, &thread)); // threads were not asked for
+        QVERIFY(table->closeHandle(snapshot));
+        QVERIFY(!table->processNext(snapshot, &process));
+    }
+};
+
+// Run as another user by the test itself: prints the handle that opening the
+// given process for termination gives.
+int main(int argc, char *argv[])
+{
+    if (argc == 3 && qstrcmp(argv[1], "--open") == 0) {
+        const auto table = makeSystemProcessTable();
+        std::printf("%d\n", table->openProcess(PROCESS_TERMINATE, true, DWORD(std::atol(argv[2]))));
+        return 0;
+    }
+    QCoreApplication app(argc, argv);
+    tst_ProcessTable test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_processtable.moc"
