@@ -1,6 +1,7 @@
 #include "ChimePlayer.h"
 #include "ChimeSequencer.h"
 #include "Configuration.h"
+#include "MemorySettingsStore.h"
 #include "DateTimeValue.h"
 #include "QuietRules.h"
 
@@ -9,24 +10,6 @@
 #include <QtTest>
 
 namespace {
-
-class MemoryStore : public SettingsStore
-{
-public:
-    std::optional<QString> read(const QString &section, const QString &key) const override
-    {
-        const auto it = values.find(section + QLatin1Char('/') + key);
-        return it == values.end() ? std::nullopt : std::optional<QString>(*it);
-    }
-    bool write(const QString &section, const QString &key, const QString &text) override
-    {
-        values.insert(section + QLatin1Char('/') + key, text);
-        return true;
-    }
-    QString location() const override { return QStringLiteral("memory"); }
-
-    QMap<QString, QString> values;
-};
 
 class FakeTime : public TimeSource
 {
@@ -176,7 +159,7 @@ const QDate day(2026, 12, 6);
 // The sequencer with fakes around it; settings at their defaults.
 struct Rig
 {
-    MemoryStore store;
+    MemorySettingsStore store;
     std::unique_ptr<Configuration> config = Configuration::create(store);
     FakeTime time;
     FakeQuiet quiet;

@@ -1,4 +1,5 @@
 #include "Configuration.h"
+#include "MemorySettingsStore.h"
 #include "DateTimeValue.h"
 #include "QuietRules.h"
 #include "ScreenSaver.h"
@@ -7,24 +8,6 @@
 #include <QtTest>
 
 namespace {
-
-class MemoryStore : public SettingsStore
-{
-public:
-    std::optional<QString> read(const QString &section, const QString &key) const override
-    {
-        const auto it = values.find(section + QLatin1Char('/') + key);
-        return it == values.end() ? std::nullopt : std::optional<QString>(*it);
-    }
-    bool write(const QString &section, const QString &key, const QString &text) override
-    {
-        values.insert(section + QLatin1Char('/') + key, text);
-        return true;
-    }
-    QString location() const override { return QStringLiteral("memory"); }
-
-    QMap<QString, QString> values;
-};
 
 class FakeScreenSaver : public ScreenSaver
 {
@@ -120,7 +103,7 @@ void TestQuietRules::silencieux()
     QFETCH(bool, silent);
     QFETCH(bool, saverAsked);
 
-    MemoryStore store;
+    MemorySettingsStore store;
     store.write(QStringLiteral("Réglages"), QStringLiteral("Activer"), QString::number(activer));
     store.write(QStringLiteral("Réglages"), QStringLiteral("Veille"), QString::number(veille));
     store.write(QStringLiteral("Plage"), QStringLiteral("Check"), QString::number(plage));

@@ -1,4 +1,5 @@
 #include "Configuration.h"
+#include "MemorySettingsStore.h"
 #include "SettingsStore.h"
 #include "VisibilityRule.h"
 
@@ -6,23 +7,6 @@
 #include <QtTest>
 
 namespace {
-
-class MemoryStore : public SettingsStore
-{
-public:
-    std::optional<QString> read(const QString &section, const QString &key) const override
-    {
-        const auto it = values.find(section + QLatin1Char('/') + key);
-        return it == values.end() ? std::nullopt : std::optional<QString>(*it);
-    }
-    bool write(const QString &section, const QString &key, const QString &text) override
-    {
-        values[section + QLatin1Char('/') + key] = text;
-        return true;
-    }
-    QString location() const override { return QStringLiteral("memory"); }
-    QMap<QString, QString> values;
-};
 
 class FakeWindow : public VisibilityWindow
 {
@@ -42,7 +26,7 @@ class tst_VisibilityRule : public QObject
     Q_OBJECT
 
 private:
-    MemoryStore store;
+    MemorySettingsStore store;
     std::unique_ptr<Configuration> config;
     FakeWindow window;
     int etat = 0;
