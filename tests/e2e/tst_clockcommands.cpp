@@ -54,14 +54,6 @@ private:
         return clock;
     }
 
-    static std::optional<SeenWindow> face(DisplayObserver &observer, qint64 pid)
-    {
-        for (const SeenWindow &w : observer.windowsOf(pid))
-            if (w.title.isEmpty() && w.mapped)
-                return w;
-        return std::nullopt;
-    }
-
     void doubleClick(const SeenWindow &window)
     {
         QProcess xdotool;
@@ -88,8 +80,8 @@ private Q_SLOTS:
         home.writeSettings("[Position]\nTop=1500\nLeft=3000\n");
         auto clock = startClock(home, folder.path());
         DisplayObserver observer(m_display.name());
-        QTRY_VERIFY_WITH_TIMEOUT(face(observer, clock->processId()).has_value(), 15000);
-        doubleClick(*face(observer, clock->processId()));
+        QTRY_VERIFY_WITH_TIMEOUT(observer.faceOf(clock->processId()).has_value(), 15000);
+        doubleClick(*observer.faceOf(clock->processId()));
         QVERIFY(clock->waitForFinished(10000));
         QTRY_VERIFY(QFile::exists(folder.filePath(QStringLiteral("panel-arguments"))));
         QFile arguments(folder.filePath(QStringLiteral("panel-arguments")));
@@ -107,19 +99,14 @@ private Q_SLOTS:
         makeProgramFolder(folder.path(), false);
         auto clock = startClock(home, folder.path());
         DisplayObserver observer(m_display.name());
-        QTRY_VERIFY_WITH_TIMEOUT(face(observer, clock->processId()).has_value(), 15000);
-        doubleClick(*face(observer, clock->processId()));
+        QTRY_VERIFY_WITH_TIMEOUT(observer.faceOf(clock->processId()).has_value(), 15000);
+        doubleClick(*observer.faceOf(clock->processId()));
         // The box "File not found", titled with the program's name.
-        std::optional<SeenWindow> box;
-        QTRY_VERIFY_WITH_TIMEOUT((box = [&]() -> std::optional<SeenWindow> {
-                                     for (const SeenWindow &w : observer.windowsOf(clock->processId()))
-                                         if (w.title == QLatin1String("Tintarel") && w.mapped)
-                                             return w;
-                                     return std::nullopt;
-                                 }()).has_value(),
-                                 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            observer.titledWindowOf(clock->processId(), QStringLiteral("Tintarel"), true).has_value(), 10000);
+        const SeenWindow box = *observer.titledWindowOf(clock->processId(), QStringLiteral("Tintarel"), true);
         QCOMPARE(clock->state(), QProcess::Running);
-        observer.requestClose(box->id);
+        observer.requestClose(box.id);
         QVERIFY(clock->waitForFinished(10000));
         QCOMPARE(clock->exitCode(), 0);
         QVERIFY(home.readSettings().contains("Top="));
@@ -134,10 +121,10 @@ private Q_SLOTS:
         makeProgramFolder(folder.path(), true);
         auto clock = startClock(home, folder.path(), QStringLiteral("2026-12-06 10:14:58"));
         DisplayObserver observer(m_display.name());
-        QTRY_VERIFY_WITH_TIMEOUT(face(observer, clock->processId()).has_value(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(observer.faceOf(clock->processId()).has_value(), 15000);
         QByteArray log;
         QTRY_VERIFY_WITH_TIMEOUT((log += clock->readAll()).contains("play Carill2.mp3 ok"), 15000);
-        doubleClick(*face(observer, clock->processId()));
+        doubleClick(*observer.faceOf(clock->processId()));
         QTRY_VERIFY_WITH_TIMEOUT((log += clock->readAll()).contains("hint Annulation du carillon"), 10000);
         QCOMPARE(clock->state(), QProcess::Running);
         QVERIFY(!QFile::exists(folder.filePath(QStringLiteral("panel-arguments"))));

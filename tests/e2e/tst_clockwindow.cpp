@@ -26,21 +26,6 @@ private:
         return clock;
     }
 
-    // The visible face: the window of the clock without a title.
-    static std::optional<SeenWindow> face(DisplayObserver &observer, qint64 pid)
-    {
-        for (const SeenWindow &w : observer.windowsOf(pid))
-            if (w.title.isEmpty() && w.mapped)
-                return w;
-        return std::nullopt;
-    }
-    static std::optional<SeenWindow> titled(DisplayObserver &observer, qint64 pid, const QString &title)
-    {
-        for (const SeenWindow &w : observer.windowsOf(pid))
-            if (w.title == title)
-                return w;
-        return std::nullopt;
-    }
     static QString stored(const TestHome &home, const QString &key)
     {
         return QSettings(home.settingsFile(), QSettings::IniFormat).value(key).toString();
@@ -78,11 +63,11 @@ private Q_SLOTS:
                                .toLatin1());
         auto clock = startClock(home);
         DisplayObserver observer(m_display.name());
-        QTRY_VERIFY_WITH_TIMEOUT(face(observer, clock->processId()).has_value(), 15000);
-        const SeenWindow window = *face(observer, clock->processId());
+        QTRY_VERIFY_WITH_TIMEOUT(observer.faceOf(clock->processId()).has_value(), 15000);
+        const SeenWindow window = *observer.faceOf(clock->processId());
         QCOMPARE(window.geometry, QRect(QPoint(200, 100), size));
         // The application window carries the title; the face has none.
-        QVERIFY(titled(observer, clock->processId(), QStringLiteral("Tintarel")).has_value());
+        QVERIFY(observer.titledWindowOf(clock->processId(), QStringLiteral("Tintarel")).has_value());
         clock->terminate();
         QVERIFY(clock->waitForFinished(10000));
         QCOMPARE(stored(home, QStringLiteral("Position/Taille")), QString::number(taille));
@@ -111,17 +96,17 @@ private Q_SLOTS:
                                .toLatin1());
         auto clock = startClock(home);
         DisplayObserver observer(m_display.name());
-        QTRY_VERIFY_WITH_TIMEOUT(face(observer, clock->processId()).has_value(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(observer.faceOf(clock->processId()).has_value(), 15000);
         if (startPos == 1)
             QTRY_COMPARE(stored(home, QStringLiteral("Réglages/StartPos")), QStringLiteral("0"));
 
-        const SeenWindow window = *face(observer, clock->processId());
+        const SeenWindow window = *observer.faceOf(clock->processId());
         observer.move(window.id, QPoint(400, 300));
         // No window manager here: the move is immediate, but the clock learns
         // of it through the event it is sent.
-        QTRY_COMPARE(face(observer, clock->processId())->geometry.topLeft(), QPoint(400, 300));
+        QTRY_COMPARE(observer.faceOf(clock->processId())->geometry.topLeft(), QPoint(400, 300));
 
-        const auto application = titled(observer, clock->processId(), QStringLiteral("Tintarel"));
+        const auto application = observer.titledWindowOf(clock->processId(), QStringLiteral("Tintarel"));
         QVERIFY(application);
         observer.requestClose(application->id);
         QVERIFY(clock->waitForFinished(10000));
@@ -136,7 +121,7 @@ private Q_SLOTS:
         TestHome home;
         auto first = startClock(home);
         DisplayObserver observer(m_display.name());
-        QTRY_VERIFY_WITH_TIMEOUT(face(observer, first->processId()).has_value(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(observer.faceOf(first->processId()).has_value(), 15000);
         const QByteArray before = home.readSettings();
 
         auto second = startClock(home);
@@ -150,7 +135,7 @@ private Q_SLOTS:
         ::kill(pid_t(first->processId()), SIGKILL);
         QVERIFY(first->waitForFinished(10000));
         auto third = startClock(home);
-        QTRY_VERIFY_WITH_TIMEOUT(face(observer, third->processId()).has_value(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(observer.faceOf(third->processId()).has_value(), 15000);
         third->terminate();
         QVERIFY(third->waitForFinished(10000));
     }
@@ -163,9 +148,9 @@ private Q_SLOTS:
         auto clock = startClock(home);
         DisplayObserver observer(m_display.name());
         // The message box, titled with the program's name.
-        QTRY_VERIFY_WITH_TIMEOUT(titled(observer, clock->processId(), QStringLiteral("Tintarel")).has_value(), 15000);
-        QVERIFY(!face(observer, clock->processId()));
-        observer.requestClose(titled(observer, clock->processId(), QStringLiteral("Tintarel"))->id);
+        QTRY_VERIFY_WITH_TIMEOUT(observer.titledWindowOf(clock->processId(), QStringLiteral("Tintarel")).has_value(), 15000);
+        QVERIFY(!observer.faceOf(clock->processId()));
+        observer.requestClose(observer.titledWindowOf(clock->processId(), QStringLiteral("Tintarel"))->id);
         QVERIFY(clock->waitForFinished(10000));
         QCOMPARE(clock->exitCode(), 1);
         QCOMPARE(home.readSettings(), ini);

@@ -194,3 +194,19 @@ void DisplayObserver::move(quint32 window, QPoint topLeft)
     xcb_configure_window(d->connection, window, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, values);
     xcb_flush(d->connection);
 }
+
+std::optional<SeenWindow> DisplayObserver::faceOf(qint64 pid)
+{
+    for (const SeenWindow &w : windowsOf(pid))
+        if (w.title.isEmpty() && w.mapped)
+            return w;
+    return std::nullopt;
+}
+
+std::optional<SeenWindow> DisplayObserver::titledWindowOf(qint64 pid, const QString &title, bool mappedOnly)
+{
+    for (const SeenWindow &w : windowsOf(pid))
+        if (w.title == title && (w.mapped || !mappedOnly))
+            return w;
+    return std::nullopt;
+}

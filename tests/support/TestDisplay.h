@@ -6,6 +6,7 @@
 #include <QString>
 #include <QTemporaryDir>
 #include <memory>
+#include <optional>
 #include <vector>
 
 // An Xvfb server of the test's own, started with -noreset so that the
@@ -72,6 +73,9 @@ public:
     bool isConnected() const;
     // Top-level windows (children of the root) whose _NET_WM_PID is `pid`.
     std::vector<SeenWindow> windowsOf(qint64 pid);
+    // The clock's face: its mapped window without a title.
+    std::optional<SeenWindow> faceOf(qint64 pid);
+    std::optional<SeenWindow> titledWindowOf(qint64 pid, const QString &title, bool mappedOnly = false);
     // Sends WM_DELETE_WINDOW, as a window manager's close button does.
     void requestClose(quint32 window);
     // Moves a window, as a user would through a window manager.
