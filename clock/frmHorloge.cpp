@@ -19,6 +19,7 @@
 #include <QCloseEvent>
 #include <QLabel>
 #include <QLocale>
+#include <QLoggingCategory>
 #include <QMenu>
 #include <QMouseEvent>
 
@@ -28,6 +29,9 @@
 using namespace basPublics;
 
 namespace {
+
+// Off by default; the timing benchmark turns it on to see when each second is shown.
+Q_LOGGING_CATEGORY(lcTick, "tintarel.tick", QtWarningMsg)
 
 QLocale userLocale()
 {
@@ -180,6 +184,7 @@ void frmHorloge::Load()
 
 void frmHorloge::showTime(const QString &text)
 {
+    qCDebug(lcTick).noquote() << "show" << text;
     lblHorloge->setText(text);
 }
 

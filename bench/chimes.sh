@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# Chime and tick timing of the built clock: how late after hh:mm:00.000 the
+# quarter's melody is started, and how late after each second boundary the
+# face shows the new second. The wall clock is moved by libfaketime to a few
+# seconds before each quarter in turn, while the monotonic clock (timers,
+# sound) stays real, so each quarter chimes as it would on a real day.
+# Usage: bench/chimes.sh [build folder] [quarters]
+# CHIMES_LOG=file keeps the clock's timestamped log for a closer look.
+set -euo pipefail
+build="${1:-build-bench}"
+quarters="${2:-12}"
+clock="$(cd "$build/program" && pwd)/Tintarel"
+preload=/usr/lib/x86_64-linux-gnu/faketime/libfaketimeMT.so.1
+day=2026-12-06
+first_quarter="10:15:00"
+lead=3 # seconds before each quarter the wall clock is moved to
+
+display=":$((200 + $$ % 300))"
+Xvfb "$display" -screen 0 1280x1024x24 -noreset -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+home=$(mktemp -d)
+clock_pid=
+cleanup() {
+  if [ -n "$clock_pid" ]; then kill "$clock_pid" 2>/dev/null || true; wait "$clock_pid" 2>/dev/null || true; fi
+  kill "$xvfb" 2>/dev/null || true
+  rm -rf "$home"
+}
+trap cleanup EXIT
+mkdir -p "$home/config/Tintarel" "$home/runtime" && chmod 700 "$home/runtime"
+: >"$home/config/Tintarel/Tintarel.ini" # every quarter chimes, hours struck
+export DISPLAY="$display" XDG_CONFIG_HOME="$home/config" XDG_RUNTIME_DIR="$home/runtime"
+for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+
+# The fake time is replaced by a rename, so that the clock never reads a
+# half-written file.
+stamp="$home/faketime"
+set_wall_clock() {
+  echo "@$1" >"$stamp.new" && mv "$stamp.new" "$stamp"
+}
+# "YYYY-MM-DD hh:mm:ss" of a count of seconds, as plain arithmetic on the
+# day's calendar (no time zone enters it).
+at() { date -u -d "@$1" '+%Y-%m-%d %H:%M:%S'; }
+
+base=$(date -u -d "$day $first_quarter" +%s)
+set_wall_clock "$(at $((base - 600)))" # far from any quarter
+log="$home/clock.log"
+env LD_PRELOAD="$preload" FAKETIME_TIMESTAMP_FILE="$stamp" FAKETIME_NO_CACHE=1 FAKETIME_DONT_FAKE_MONOTONIC=1 \
+  QT_LOGGING_RULES="tintarel.chimes=true;tintarel.tick=true" \
+  QT_MESSAGE_PATTERN="%{time yyyy-MM-dd hh:mm:ss.zzz} %{message}" \
+  "$clock" >/dev/null 2>"$log" &
+clock_pid=$!
+for _ in $(seq 100); do grep -q ' show ' "$log" && break; sleep 0.1; done
+sleep 3
+
+echo "load before: $(uptime)"
+# Lines of the log from line $1 on.
+since() { tail -n +"$1" "$log"; }
+segments="$home/segments"
+: >"$segments"
+for i in $(seq 0 $((quarters - 1))); do
+  quarter=$((base + 900 * i))
+  from=$(($(wc -l <"$log") + 1))
+  set_wall_clock "$(at $((quarter - lead)))"
+  echo "$(at $((quarter - lead)))" >>"$segments"
+  # The melody starts within seconds; the sequence is over when the clock
+  # is idle again (state 0), at most 70 s later after a failure.
+  outcome="no chime"
+  for _ in $(seq 1000); do
+    if since "$from" | grep -q ' play '; then
+      outcome="started"
+      if since "$from" | sed -n '/ play /,$p' | grep -q ' state 0$'; then outcome="over"; break; fi
+    elif [ "$(since "$from" | grep -c ' show ')" -gt $((lead + 8)) ]; then
+      break
+    fi
+    sleep 0.1
+  done
+  printf '%s  %-28s %s\n' "$(at "$quarter")" "$(since "$from" | grep -o 'play .*' | tr '\n' ' ')" "$outcome"
+done
+echo "load after:  $(uptime)"
+kill "$clock_pid"; wait "$clock_pid" 2>/dev/null || true; clock_pid=
+if [ -n "${CHIMES_LOG:-}" ]; then cp "$log" "$CHIMES_LOG"; fi
+
+# From the log: for each jump of the wall clock, the second jumped to is
+# dropped (its timer was armed from the time before the jump); every later
+# one counts. The first melody of each quarter is measured from the quarter;
+# the hour strike follows the melody and is not tied to a boundary.
+results="$home/results"
+awk -v lead="$lead" '
+  function ms(hms,   p) { split(hms, p, /[:.]/); return ((p[1] * 60 + p[2]) * 60 + p[3]) * 1000 + (p[4] == "" ? 0 : p[4]) }
+  NR == FNR { start[++n] = ms(substr($0, 12)); next }
+  {
+    stamp = ms($2)
+    if ($3 == "show") {
+      shown = ms($4)
+      if (k < n && shown >= start[k + 1] && shown < start[k + 1] + 60000) k++
+      if (k == 0) next
+      if (shown == start[k]) { prev = shown; next }
+      if (shown - prev > 1000) print "skipped", (shown - prev) / 1000 - 1
+      if (shown == prev) print "repeated", 1
+      print "tick", stamp - shown
+      prev = shown
+    } else if ($3 == "play" && k > 0 && !played[k]++) {
+      print "play", stamp - (start[k] + lead * 1000), $4, $5
+    }
+  }' "$segments" "$log" >"$results"
+
+stats() { # label, values on stdin
+  sort -n | awk -v label="$1" '{a[NR] = $1} END {
+    if (NR == 0) { printf "%-38s none\n", label; exit }
+    printf "%-38s median %4d ms, worst %4d ms (n=%d)\n", label, a[int((NR + 1) / 2)], a[NR], NR }'
+}
+awk '$1 == "play" {print $2}' "$results" | stats "Play issued after hh:mm:00.000"
+awk '$1 == "tick" {print $2}' "$results" | stats "Second shown after its boundary"
+echo "seconds skipped: $(awk '$1 == "skipped" {s += $2} END {print s + 0}' "$results"), shown twice: $(grep -c '^repeated' "$results" || true), chime starts failed: $(grep -c ' play .* failed\| not playing' "$log" || true)"
