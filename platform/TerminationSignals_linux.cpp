@@ -1,5 +1,6 @@
 #include "TerminationSignals.h"
 
+#include <QCoreApplication>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -26,7 +27,7 @@ void onTerminationSignal(std::function<void()> handler)
         if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalPipe) != 0)
             return;
     }
-    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read);
+    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [handler = std::move(handler)] {
         char buffer[16];
         while (::read(signalPipe[0], buffer, sizeof buffer) > 0) {

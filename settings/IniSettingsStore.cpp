@@ -55,7 +55,9 @@ bool IniSettingsStore::write(const QString &section, const QString &key, const Q
     // modification time changed, which two quick writers can defeat; our
     // own lock (not QSettings' ".lock") makes read-modify-write exclusive.
     QLockFile lock(m_filePath + QStringLiteral(".writer-lock"));
-    lock.setStaleLockTime(10000);
+    // A write holds the lock for milliseconds; a writer killed while taking
+    // it can leave a lock that names no owner, which only its age tells.
+    lock.setStaleLockTime(3000);
     if (!lock.tryLock(5000))
         return false;
 
