@@ -9,3 +9,7 @@ tintarel_add_test(tst_closeprocess_e2e SOURCES tst_closeprocess_e2e.cpp
   LIBS tintarel_process_control tintarel_test_support Qt6::Widgets)
 target_compile_definitions(tst_closeprocess_e2e PRIVATE STAND_IN_PATH="$<TARGET_FILE:clock_stand_in>")
 add_dependencies(tst_closeprocess_e2e clock_stand_in Tintarel)
+
+# Run by scripts/bench-takedown.sh.
+add_executable(takedown_driver takedown_driver.cpp)
+target_link_libraries(takedown_driver PRIVATE tintarel_process_control)
