@@ -117,11 +117,14 @@ frmConfig::frmConfig(Services services, QWidget *parent)
 
     m_services.player.setCompletionHandler([this](int code) { mciHor_Done(code); });
     qApp->installEventFilter(this);
-    connect(qApp, &QApplication::focusChanged, this, &frmConfig::focusMoved);
+    m_focusConnection = connect(qApp, &QApplication::focusChanged, this, &frmConfig::focusMoved);
 }
 
 frmConfig::~frmConfig()
 {
+    // The controls are destroyed after this body, moving the focus as they go.
+    disconnect(m_focusConnection);
+    qApp->removeEventFilter(this);
     m_services.player.setCompletionHandler(nullptr);
     setConfig(nullptr);
 }

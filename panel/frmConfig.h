@@ -207,4 +207,5 @@ private:
     DragOutline *m_outline = nullptr;
     QImage m_desktop;
     QRectF m_drawnPicture;
+    QMetaObject::Connection m_focusConnection;
 };

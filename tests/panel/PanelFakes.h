@@ -1,0 +1,284 @@
+#pragma once
+
+// Stand-ins for what the configuration dialog works with, each of which
+// records what it was asked, and a harness that opens the real dialog over
+// them.
+
+#include "ChimePlayer.h"
+#include "ClockControl.h"
+#include "ColourChooser.h"
+#include "MessageBox.h"
+#include "SettingsStore.h"
+#include "StartupLibrary.h"
+#include "TestDisplay.h"
+#include "frmConfig.h"
+
+#include <QApplication>
+#include <QMap>
+#include <QTemporaryDir>
+#include <QTest>
+#include <deque>
+#include <functional>
+#include <memory>
+
+struct ShownMessage
+{
+    QString caption;
+    QString text;
+    MessageBox::Icon icon;
+    MessageBox::Buttons buttons;
+};
+
+class FakeMessageBox : public MessageBox
+{
+public:
+    Answer show(const QString &caption, const QString &text, Icon icon, Buttons buttons) override
+    {
+        shown.push_back({caption, text, icon, buttons});
+        if (onShow)
+            onShow(shown.back());
+        if (buttons == Buttons::Ok)
+            return Answer::Ok;
+        if (answers.empty())
+            return Answer::No;
+        const Answer answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    QStringList texts() const
+    {
+        QStringList list;
+        for (const auto &m : shown)
+            list << m.text;
+        return list;
+    }
+
+    std::vector<ShownMessage> shown;
+    // Answers to Yes/No questions, in turn; No once they run out.
+    std::deque<Answer> answers;
+    std::function<void(const ShownMessage &)> onShow;
+};
+
+class FakeClockControl : public ClockControl
+{
+public:
+    bool find() override
+    {
+        calls << QStringLiteral("find");
+        return running;
+    }
+    void close() override
+    {
+        calls << QStringLiteral("close");
+        if (onClose)
+            onClose();
+        running = false;
+    }
+    bool start(QString *error) override
+    {
+        calls << QStringLiteral("start");
+        if (!startFails)
+            return true;
+        if (error)
+            *error = QStringLiteral("programme introuvable");
+        return false;
+    }
+
+    bool running = false;
+    bool startFails = false;
+    QStringList calls;
+    std::function<void()> onClose;
+};
+
+// Records every property set and command as text, in order.
+class FakePlayer : public ChimePlayer
+{
+public:
+    void setDeviceType(const QString &deviceType) override
+    {
+        m_deviceType = deviceType;
+        log << QStringLiteral("DeviceType=") + deviceType;
+    }
+    QString deviceType() const override { return m_deviceType; }
+    void setFileName(const QString &fileName) override
+    {
+        m_fileName = fileName;
+        log << QStringLiteral("FileName=") + fileName.section(QLatin1Char('/'), -1);
+    }
+    QString fileName() const override { return m_fileName; }
+    void setNotify(bool notify) override { log << (notify ? QStringLiteral("Notify") : QStringLiteral("NoNotify")); }
+    Result command(const QString &command) override
+    {
+        log << command;
+        return failCommands ? Result::CannotOpenFile : Result::Ok;
+    }
+    int mode() const override { return ModeStopped; }
+    void setCompletionHandler(CompletionHandler handler) override { m_handler = std::move(handler); }
+
+    // Delivers a completion notice as the event loop would.
+    void complete(int code)
+    {
+        if (m_handler)
+            m_handler(code);
+    }
+    // The files given to the player, in order.
+    QStringList files() const { return log.filter(QStringLiteral("FileName=")).replaceInStrings(QStringLiteral("FileName="), QString()); }
+
+    QStringList log;
+    bool failCommands = false;
+
+private:
+    QString m_deviceType;
+    QString m_fileName;
+    CompletionHandler m_handler;
+};
+
+class FakeColourChooser : public ColourChooser
+{
+public:
+    std::optional<QColor> choose(QWidget *) override
+    {
+        ++asked;
+        if (answers.empty())
+            return std::nullopt;
+        const auto answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    std::deque<std::optional<QColor>> answers;
+    int asked = 0;
+};
+
+// Settings in memory; every write is recorded in order and can be refused.
+class RecordingStore : public SettingsStore
+{
+public:
+    std::optional<QString> read(const QString &section, const QString &key) const override
+    {
+        ++reads;
+        const auto it = values.find(section + QLatin1Char('/') + key);
+        if (it == values.end())
+            return std::nullopt;
+        return *it;
+    }
+    bool write(const QString &section, const QString &key, const QString &text) override
+    {
+        const QString name = section + QLatin1Char('/') + key;
+        if (name == refuse)
+            return false;
+        writes << name + QLatin1Char('=') + text;
+        values[name] = text;
+        return true;
+    }
+    QString location() const override { return QStringLiteral("la mémoire du test"); }
+
+    // Sets stored text from "Section/Key=text" lines.
+    void set(const QStringList &lines)
+    {
+        for (const QString &line : lines)
+            values[line.section(QLatin1Char('='), 0, 0)] = line.section(QLatin1Char('='), 1);
+    }
+
+    QMap<QString, QString> values;
+    QStringList writes;
+    mutable int reads = 0;
+    // A key ("Section/Key") whose writes fail.
+    QString refuse;
+};
+
+// The startup-registration library: the session-start entry and the
+// wallpaper values of the per-user tree.
+class FakeStartupLibrary : public StartupLibrary
+{
+public:
+    QString CléLectureValeur(ostrevol::HKey HKey, const QString &Chemin, const QString &Clé,
+                             bool MessageErreur) override
+    {
+        lookups << QStringLiteral("%1|%2|%3|%4")
+                       .arg(HKey == ostrevol::HKey::HKEY_CURRENT_USER ? QStringLiteral("HKCU") : QStringLiteral("HKLM"),
+                            Chemin, Clé, MessageErreur ? QStringLiteral("true") : QStringLiteral("false"));
+        if (HKey == ostrevol::HKey::HKEY_LOCAL_MACHINE)
+            return runEntry;
+        return userValues.value(Chemin + QLatin1Char('|') + Clé);
+    }
+    bool RegDemarrAjoutApp(const QString &, const QString &AppChemin, const QString &AppNomExe, bool) override
+    {
+        runEntry = AppChemin + QLatin1Char('/') + AppNomExe;
+        if (journal)
+            *journal << QStringLiteral("Run+");
+        return true;
+    }
+    bool RegDemarrSupprimApp(const QString &, bool) override
+    {
+        runEntry.clear();
+        if (journal)
+            *journal << QStringLiteral("Run-");
+        return true;
+    }
+    // Only the lookups of the per-user tree, where the wallpaper is read.
+    QStringList userLookups() const { return lookups.filter(QStringLiteral("HKCU|")); }
+
+    QString runEntry;
+    // Where the session-start entry's changes are written down, if anywhere.
+    QStringList *journal = nullptr;
+    // "key path|value name" → text.
+    QMap<QString, QString> userValues;
+    QStringList lookups;
+};
+
+// The dialog over the fakes, opened as the program opens it.
+class DialogHarness
+{
+public:
+    DialogHarness() = default;
+
+    frmConfig &open(const QString &arguments = QString(), bool show = true)
+    {
+        form = std::make_unique<frmConfig>(frmConfig::Services{messages, clock, player, colours, store, &library,
+                                                               folder, [this] { ++beeps; }, yield});
+        form->Load(arguments);
+        if (show) {
+            form->show();
+            form->activateWindow();
+            if (!QTest::qWaitForWindowActive(form.get()))
+                qWarning("the dialog did not become active");
+        }
+        return *form;
+    }
+
+    FakeMessageBox messages;
+    FakeClockControl clock;
+    FakePlayer player;
+    FakeColourChooser colours;
+    RecordingStore store;
+    FakeStartupLibrary library;
+    QString folder = QStringLiteral(TINTAREL_PROGRAM_DIR);
+    std::function<void()> yield;
+    int beeps = 0;
+    std::unique_ptr<frmConfig> form;
+};
+
+// Starts an X server of the test's own with the given screen before the
+// application connects to it, in a temporary home.
+#define PANEL_TEST_MAIN(TestClass, screen)                                                                   \
+    int main(int argc, char **argv)                                                                          \
+    {                                                                                                        \
+        QTemporaryDir home;                                                                                  \
+        const QByteArray runtime = QFile::encodeName(home.path()) + "/runtime";                             \
+        QDir().mkpath(QString::fromLocal8Bit(runtime));                                                      \
+        QFile::setPermissions(QString::fromLocal8Bit(runtime),                                               \
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);                       \
+        qputenv("XDG_RUNTIME_DIR", runtime);                                                                 \
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path()) + "/config");                             \
+        TestDisplay display;                                                                                 \
+        if (!display.start(QStringLiteral(screen))) {                                                        \
+            qCritical("cannot start Xvfb");                                                                  \
+            return 1;                                                                                        \
+        }                                                                                                    \
+        qputenv("DISPLAY", display.name().toLatin1());                                                       \
+        qputenv("QT_QPA_PLATFORM", "xcb");                                                                   \
+        QApplication app(argc, argv);                                                                        \
+        QApplication::setQuitOnLastWindowClosed(false);                                                      \
+        TestClass test;                                                                                      \
+        return QTest::qExec(&test, argc, argv);                                                              \
+    }
