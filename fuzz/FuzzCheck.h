@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+// A broken invariant ends the run like a crash, so that libFuzzer keeps the
+// input that broke it.
+#define FUZZ_CHECK(condition, ...)                                                                 \
+    do {                                                                                           \
+        if (!(condition)) {                                                                        \
+            std::fprintf(stderr, "invariant broken at %s:%d: %s\n", __FILE__, __LINE__, #condition); \
+            std::fprintf(stderr, __VA_ARGS__);                                                     \
+            std::fputc('\n', stderr);                                                              \
+            std::abort();                                                                          \
+        }                                                                                          \
+    } while (false)
+
+// Bugs already reported, each with a regression test in tests/fuzz/, may be
+// named in $TINTAREL_FUZZ_KNOWN_BUGS (comma-separated) so that fuzzing goes
+// on past them to find others; fuzz/run.sh names those not yet fixed.
+inline bool knownBug(const char *name)
+{
+    static const std::string known = [] {
+        const char *value = std::getenv("TINTAREL_FUZZ_KNOWN_BUGS");
+        return "," + std::string(value ? value : "") + ",";
+    }();
+    return known.find("," + std::string(name) + ",") != std::string::npos;
+}
