@@ -297,7 +297,10 @@ private:
             }
             return false;
         };
-        const auto position = [&](HWND w) { return std::find_if(facts.begin(), facts.end(), [w](const ModalFacts &f) { return f.window == w; }) - facts.begin(); };
+        const auto position = [&](HWND w) {
+            return std::find_if(facts.begin(), facts.end(), [w](const ModalFacts &f) { return f.window == w; })
+                   - facts.begin();
+        };
 
         std::vector<HWND> result;
         const ModalFacts *self = factsOf(window);

@@ -77,8 +77,10 @@ private:
 private Q_SLOTS:
     void initTestCase()
     {
-        QFile::setPermissions(m_programs.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
-                                                      | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+        // Another user runs the programs copied here.
+        QFile::setPermissions(m_programs.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                                     | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther
+                                                     | QFile::ExeOther);
         QVERIFY(QFileInfo::exists(QStringLiteral(TINTAREL_PROGRAM_DIR "/Tintarel")));
     }
 

@@ -73,8 +73,13 @@ private:
     }
 
 private Q_SLOTS:
-    void initTestCase() { QFile::setPermissions(m_folder.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup
-                                                         | QFile::ReadOther | QFile::ExeOther); }
+    void initTestCase()
+    {
+        // Another user runs the programs copied here.
+        QFile::setPermissions(m_folder.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                                   | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther
+                                                   | QFile::ExeOther);
+    }
 
     void listsThisDisplaysProgramsByFileName_data()
     {

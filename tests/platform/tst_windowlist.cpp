@@ -134,7 +134,8 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("netName");
         QTest::addColumn<QByteArray>("name");
         QTest::addColumn<QByteArray>("title");
-        QTest::newRow("UTF-8 name") << QByteArray("Réglage ♪") << QByteArray("R\xe9glage") << QByteArray("Réglage ♪");
+        QTest::newRow("UTF-8 name") << QByteArray("Réglage ♪") << QByteArray("R\xe9glage")
+                                    << QByteArray("Réglage ♪");
         QTest::newRow("Latin-1 name only") << QByteArray() << QByteArray("R\xe9glage") << QByteArray("Réglage");
         QTest::newRow("empty UTF-8 name") << QByteArray("") << QByteArray("Tintarel") << QByteArray("Tintarel");
         QTest::newRow("untitled") << QByteArray() << QByteArray() << QByteArray();
