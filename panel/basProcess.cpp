@@ -7,7 +7,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QSysInfo>
-#include <QThread>
+#include <QTimer>
 
 #include <cstring>
 #include <vector>
@@ -40,9 +40,12 @@ std::int64_t EventLoopWaiting::elapsedMs()
 
 void EventLoopWaiting::yield()
 {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    // The clock being closed needs the processor more than this loop does.
-    QThread::yieldCurrentThread();
+    // Sleeps in the event loop until an event comes or a short tick passes:
+    // the dialog stays alive and the clock being closed gets the processor.
+    QTimer tick;
+    tick.setSingleShot(true);
+    tick.start(10);
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
 bool FindProcess(proc::ProcessTable &processes, const QString &name)
