@@ -763,6 +763,11 @@ void frmConfig::picHor_MouseDown(QMouseEvent *event)
     m_outline->show();
 }
 
+QWidget *frmConfig::dragOutline() const
+{
+    return m_outline;
+}
+
 QWidget *frmConfig::surfaceAt(QPointF global) const
 {
     const QPoint local = mapFromGlobal(global).toPoint();

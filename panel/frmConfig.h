@@ -105,6 +105,7 @@ public:
     // its drawing area; empty when none was.
     QRectF drawnPicture() const { return m_drawnPicture; }
     bool isDragging() const { return m_dragging; }
+    QWidget *dragOutline() const;
 
     // Controls, by their names; indexed groups keep their indexes.
     QGroupBox *fraDémarrage;

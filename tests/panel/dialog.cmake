@@ -1,6 +1,6 @@
 # The configuration dialog over fakes of the clock control, the player, the
 # message boxes and the startup library, each test on an X server of its own.
-foreach(_panel_test tst_dialogload tst_chimeoptions)
+foreach(_panel_test tst_dialogload tst_chimeoptions tst_positioneditor)
   tintarel_add_test(${_panel_test} SOURCES ${CMAKE_CURRENT_LIST_DIR}/${_panel_test}.cpp
     ${CMAKE_CURRENT_LIST_DIR}/PanelFakes.h
     LIBS tintarel_panel tintarel_test_support)
