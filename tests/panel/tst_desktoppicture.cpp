@@ -1,0 +1,340 @@
+#include "DesktopPicture.h"
+#include "MiniClock.h"
+#include "PanelFakes.h"
+#include "ScreenPicture.h"
+#include "SystemColours.h"
+
+#include <QElapsedTimer>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPainter>
+#include <QRegularExpression>
+#include <QTimer>
+#include <QtEndian>
+#include <QtTest>
+
+#include <sys/resource.h>
+#include <zlib.h>
+
+namespace {
+
+const QString firstKey = QStringLiteral("USER\\Control Panel\\Desktop|Wallpaper");
+const QString secondKey = QStringLiteral("Software\\Microsoft\\Internet Explorer\\Desktop\\General|Wallpaper");
+const QString thirdKey = QStringLiteral("Control Panel\\Desktop|Wallpaper");
+const QString fourthKey = QStringLiteral("Control Panel\\Desktop|ConvertedWallpaper");
+
+using Values = QMap<QString, QString>;
+
+QString lookup(const QString &key)
+{
+    return QStringLiteral("HKCU|") + key + QStringLiteral("|false");
+}
+
+long peakMemoryKiB()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+void appendChunk(QByteArray &png, const char *type, const QByteArray &data)
+{
+    const quint32 length = qToBigEndian(quint32(data.size()));
+    png.append(reinterpret_cast<const char *>(&length), 4);
+    QByteArray body(type, 4);
+    body += data;
+    png += body;
+    const quint32 crc = qToBigEndian(quint32(crc32(0, reinterpret_cast<const Bytef *>(body.constData()), uInt(body.size()))));
+    png.append(reinterpret_cast<const char *>(&crc), 4);
+}
+
+// A valid grey PNG of width × height zeros, a few hundred kilobytes on disk
+// for hundreds of megabytes decoded.
+QByteArray decompressionBomb(quint32 width, quint32 height)
+{
+    QByteArray png("\x89PNG\r\n\x1a\n", 8);
+    QByteArray header(13, '\0');
+    qToBigEndian(width, header.data());
+    qToBigEndian(height, header.data() + 4);
+    header[8] = 8; // bit depth
+    header[9] = 0; // grey
+    appendChunk(png, "IHDR", header);
+
+    z_stream stream{};
+    deflateInit(&stream, Z_BEST_COMPRESSION);
+    const QByteArray row(int(width) + 1, '\0');
+    QByteArray compressed;
+    QByteArray buffer(1 << 16, '\0');
+    for (quint32 y = 0; y <= height; ++y) {
+        const bool last = y == height;
+        stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(row.constData()));
+        stream.avail_in = last ? 0 : uInt(row.size());
+        do {
+            stream.next_out = reinterpret_cast<Bytef *>(buffer.data());
+            stream.avail_out = uInt(buffer.size());
+            deflate(&stream, last ? Z_FINISH : Z_NO_FLUSH);
+            compressed.append(buffer.constData(), buffer.size() - int(stream.avail_out));
+        } while (stream.avail_out == 0);
+    }
+    deflateEnd(&stream);
+    appendChunk(png, "IDAT", compressed);
+    appendChunk(png, "IEND", QByteArray());
+    return png;
+}
+
+} // namespace
+
+// The picture of the screen on a 4:3 screen of 1024 × 768 pixels.
+class tst_DesktopPicture : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<DialogHarness> h;
+    QTemporaryDir m_files;
+
+    QString file(const QString &name) const { return m_files.path() + QLatin1Char('/') + name; }
+
+    // Red left eighth, blue right eighth, green between.
+    QString image(const QString &name, QSize size)
+    {
+        QImage picture(size, QImage::Format_RGB32);
+        picture.fill(Qt::green);
+        QPainter painter(&picture);
+        painter.fillRect(0, 0, size.width() / 8, size.height(), Qt::red);
+        painter.fillRect(size.width() - size.width() / 8, 0, size.width() / 8, size.height(), Qt::blue);
+        painter.end();
+        const QString path = file(name);
+        if (!picture.save(path))
+            qWarning("cannot write %s", qPrintable(path));
+        return path;
+    }
+
+    frmConfig &openWithWallpaper(const QString &path, const QString &key = thirdKey)
+    {
+        h->library.userValues[key] = path;
+        return h->open();
+    }
+
+private Q_SLOTS:
+    void init() { h = std::make_unique<DialogHarness>(); }
+    void cleanup() { h.reset(); }
+
+    void wallpaperLookups_data()
+    {
+        QTest::addColumn<Values>("values");
+        QTest::addColumn<QStringList>("lookups");
+        QTest::addColumn<bool>("drawn");
+
+        const QString path = QStringLiteral("%1");
+        QTest::newRow("none present") << Values()
+                                      << QStringList{lookup(firstKey), lookup(secondKey), lookup(thirdKey),
+                                                     lookup(fourthKey)}
+                                      << false;
+        QTest::newRow("the first place") << Values{{firstKey, path}}
+                                         << QStringList{lookup(firstKey)} << true;
+        QTest::newRow("three characters are not a path")
+            << Values{{firstKey, QStringLiteral("C:\\")}, {secondKey, path}}
+            << QStringList{lookup(firstKey), lookup(secondKey)} << true;
+        QTest::newRow("four characters are")
+            << Values{{firstKey, QStringLiteral("/a.b")}, {secondKey, path}}
+            << QStringList{lookup(firstKey)} << false;
+        QTest::newRow("the converted wallpaper last")
+            << Values{{firstKey, QStringLiteral("x")}, {thirdKey, QStringLiteral("")},
+                                      {fourthKey, path}}
+            << QStringList{lookup(firstKey), lookup(secondKey), lookup(thirdKey), lookup(fourthKey)} << true;
+    }
+
+    void wallpaperLookups()
+    {
+        QFETCH(Values, values);
+        QFETCH(QStringList, lookups);
+        QFETCH(bool, drawn);
+        const QString picture = image(QStringLiteral("lookup.png"), QSize(64, 48));
+        for (auto it = values.begin(); it != values.end(); ++it)
+            h->library.userValues[it.key()] = QString(it.value()).replace(QStringLiteral("%1"), picture);
+        frmConfig &form = h->open();
+        QCOMPARE(h->library.userLookups(), lookups);
+        QCOMPARE(!form.picScreen->canvas().isNull(), drawn);
+        QCOMPARE(form.timSimul->isActive(), drawn);
+        if (lookups.size() == 4 && !drawn) {
+            // No wallpaper: the box keeps its design size, 2048 × 1536 twips at 4440.
+            QCOMPARE(form.picScreen->geometry(), QRect(296, 24, 137, 102));
+            QCOMPARE(form.lblHorloge->text(), QStringLiteral("00:00:00"));
+            QVERIFY(h->messages.shown.empty());
+        }
+    }
+
+    void pictureCoversTheBoxCentred_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QRectF>("drawn");
+        // The box takes the screen's 4:3: 1530 ÷ 11520 × 15360 = 2040 twips,
+        // 136 pixels, a drawing area of 132 × 98.
+        QTest::newRow("16:9, full height, cut left and right")
+            << QSize(320, 180) << QRectF(-(174.2222f - 132) / 2, 0, 174.2222f, 98);
+        QTest::newRow("exactly 4:3, full width") << QSize(400, 300) << QRectF(0, -0.5, 132, 99);
+        QTest::newRow("taller, full width, cut top and bottom") << QSize(300, 400) << QRectF(0, -39, 132, 176);
+    }
+
+    void pictureCoversTheBoxCentred()
+    {
+        QFETCH(QSize, size);
+        QFETCH(QRectF, drawn);
+        frmConfig &form = openWithWallpaper(image(QStringLiteral("cover.png"), size));
+        QVERIFY2(h->messages.shown.empty(), qPrintable(h->messages.texts().join(QLatin1Char('|'))));
+        // 300 twips between the box and the frame's right edge: 7215 - 2040 - 300.
+        QCOMPARE(form.picScreen->geometry(), QRect(325, 24, 136, 102));
+        QCOMPARE(form.picScreen->drawingArea().size(), QSize(132, 98));
+        const QRectF result = form.drawnPicture();
+        QVERIFY2(qAbs(result.x() - drawn.x()) < 1e-3 && qAbs(result.y() - drawn.y()) < 1e-3
+                     && qAbs(result.width() - drawn.width()) < 1e-3 && qAbs(result.height() - drawn.height()) < 1e-3,
+                 qPrintable(QStringLiteral("%1 %2 %3 %4")
+                                .arg(result.x())
+                                .arg(result.y())
+                                .arg(result.width())
+                                .arg(result.height())));
+        const QImage canvas = form.picScreen->canvas();
+        QCOMPARE(canvas.size(), QSize(132, 98));
+        // Every pixel drawn, and what is cut off is cut equally on both sides.
+        QCOMPARE(canvas.pixelColor(0, 0).alpha(), 255);
+        QCOMPARE(canvas.pixelColor(131, 97).alpha(), 255);
+        const QColor left = canvas.pixelColor(0, 49);
+        const QColor right = canvas.pixelColor(131, 49);
+        QVERIFY(qAbs(left.red() - right.blue()) <= 40);
+        QVERIFY(qAbs(left.green() - right.green()) <= 40);
+        QVERIFY(form.timSimul->isActive());
+        QTRY_VERIFY(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d$")).match(form.lblHorloge->text()).hasMatch()
+                    && form.lblHorloge->text() != QStringLiteral("00:00:00"));
+    }
+
+    void coverRectanglesInSinglePrecision_data()
+    {
+        QTest::addColumn<int>("pw");
+        QTest::addColumn<int>("ph");
+        QTest::addColumn<QRectF>("drawn");
+        QTest::newRow("wider") << 1920 << 1080 << QRectF(-(float(1470.0 / 1080 * 1920) - 1980) / 2, 0,
+                                                         float(1470.0 / 1080 * 1920), 1470);
+        QTest::newRow("same") << 1600 << 1200 << QRectF(0, -(1485.0 - 1470) / 2, 1980, 1485);
+        QTest::newRow("taller") << 1080 << 1920 << QRectF(0, -(3520.0 - 1470) / 2, 1980, 3520);
+    }
+
+    void coverRectanglesInSinglePrecision()
+    {
+        QFETCH(int, pw);
+        QFETCH(int, ph);
+        QFETCH(QRectF, drawn);
+        QCOMPARE(DesktopPicture::coverRect(1980, 1470, pw, ph, 15360, 11520), drawn);
+    }
+
+    void aMissingFileIsToldAndTheLoadGoesOn()
+    {
+        const QString missing = file(QStringLiteral("parti.jpg"));
+        h->store.set({"Réglages/StartPos=1", "Position/Left=7680", "Position/Top=5760"});
+        frmConfig &form = openWithWallpaper(missing);
+        QCOMPARE(h->messages.shown.size(), size_t(1));
+        const ShownMessage &message = h->messages.shown[0];
+        QCOMPARE(message.caption, QStringLiteral("TintarelPanel"));
+        QVERIFY(!message.text.startsWith(QStringLiteral("Survenue")));
+        QVERIFY2(message.text.contains(missing), qPrintable(message.text));
+        // The box took the screen's proportions and stays empty, with no preview clock.
+        QCOMPARE(form.picScreen->width(), 136);
+        QVERIFY(form.picScreen->canvas().isNull());
+        QVERIFY(!form.timSimul->isActive());
+        // The load went on: the mini clock in the middle of the box, the help file set.
+        QCOMPARE(form.picHor->pos() - form.picScreen->drawingArea().topLeft(), QPoint(66, 49));
+        QVERIFY(!form.helpFile().isEmpty());
+    }
+
+    void unreadableImagesEndTheLoad_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("text") << QByteArray("ceci n'est pas une image\n");
+        QTest::newRow("empty file") << QByteArray();
+        QTest::newRow("truncated PNG") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0", 18);
+    }
+
+    void unreadableImagesEndTheLoad()
+    {
+        QFETCH(QByteArray, content);
+        const QString path = file(QStringLiteral("image.png"));
+        QFile out(path);
+        QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        out.write(content);
+        out.close();
+        frmConfig &form = openWithWallpaper(path);
+        QCOMPARE(h->messages.shown.size(), size_t(1));
+        QVERIFY2(h->messages.shown[0].text.startsWith(QStringLiteral("Survenue d'une erreur : ")),
+                 qPrintable(h->messages.shown[0].text));
+        QVERIFY(form.helpFile().isEmpty());
+        QVERIFY(!form.timSimul->isActive());
+    }
+
+    void aDecompressionBombIsRefused()
+    {
+        const QString path = file(QStringLiteral("bomb.png"));
+        {
+            QFile out(path);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            // 20000 × 20000 grey: 400 MB decoded, beyond Qt's allocation limit.
+            out.write(decompressionBomb(20000, 20000));
+        }
+        QVERIFY(QFileInfo(path).size() < 2 * 1024 * 1024);
+        const long before = peakMemoryKiB();
+        QElapsedTimer clock;
+        clock.start();
+        frmConfig &form = openWithWallpaper(path);
+        QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(peakMemoryKiB() - before < 100 * 1024, qPrintable(QString::number(peakMemoryKiB() - before)));
+        QCOMPARE(h->messages.shown.size(), size_t(1));
+        QVERIFY2(h->messages.shown[0].text.startsWith(QStringLiteral("Survenue d'une erreur : ")),
+                 qPrintable(h->messages.shown[0].text));
+        QVERIFY(form.picScreen->canvas().isNull());
+    }
+
+    void aWebPWallpaperIsDrawn()
+    {
+        QImage picture(QSize(160, 90), QImage::Format_RGB32);
+        picture.fill(QColor(200, 40, 160));
+        const QString path = file(QStringLiteral("fond.webp"));
+        QVERIFY(picture.save(path, "WEBP"));
+        frmConfig &form = openWithWallpaper(path);
+        QVERIFY(h->messages.shown.empty());
+        QVERIFY(!form.picScreen->canvas().isNull());
+        const QColor middle = form.picScreen->canvas().pixelColor(66, 49);
+        QVERIFY(qAbs(middle.red() - 200) < 12 && qAbs(middle.blue() - 160) < 12);
+    }
+
+    void theDialogShowsTheDesktopBetweenItsFrames_data()
+    {
+        QTest::addColumn<bool>("wallpaper");
+        QTest::newRow("wallpaper") << true;
+        QTest::newRow("no wallpaper") << false;
+    }
+
+    void theDialogShowsTheDesktopBetweenItsFrames()
+    {
+        QFETCH(bool, wallpaper);
+        QImage picture(QSize(320, 240), QImage::Format_RGB32);
+        picture.fill(QColor(30, 120, 200));
+        const QString path = file(QStringLiteral("bureau.png"));
+        QVERIFY(picture.save(path));
+        frmConfig &form = wallpaper ? openWithWallpaper(path) : h->open();
+        const QImage shown = form.grab().toImage();
+        // Between "Démarrage" and "Carillons", and inside a frame.
+        const QPoint gap(100, form.fraCarillons->y() - 3);
+        QCOMPARE(form.childAt(gap), nullptr);
+        const QColor expected = wallpaper ? QColor(30, 120, 200) : colourFromValue(0x80000001, form.palette());
+        QCOMPARE(shown.pixelColor(gap).rgb(), expected.rgb());
+        // The frames are opaque: the desktop does not show inside them.
+        const QPoint inFrame = form.fraVisibilité->mapTo(&form, QPoint(form.fraVisibilité->width() - 6, 60));
+        QCOMPARE(form.childAt(inFrame), form.fraVisibilité);
+        const QColor frame = shown.pixelColor(inFrame);
+        QVERIFY(frame.rgb() != expected.rgb());
+        QVERIFY(frame.red() == frame.green() && frame.green() == frame.blue() && frame.red() > 200);
+    }
+};
+
+PANEL_TEST_MAIN(tst_DesktopPicture, "1024x768x24")
+
+#include "tst_desktoppicture.moc"
