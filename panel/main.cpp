@@ -18,8 +18,9 @@ int main(int argc, char *argv[])
         qputenv("QT_QPA_PLATFORM", "xcb");
 
     QApplication app(argc, argv);
+    // The settings file is the clock's. No display name: Qt would append it
+    // to every window title.
     QApplication::setApplicationName(QStringLiteral("Tintarel"));
-    QApplication::setApplicationDisplayName(basPublics::applicationTitle);
 
     QtMessageBox messages;
     StartupLibrary::setMessageBox(&messages);

@@ -1,0 +1,4 @@
+# The built configuration program with the built clock, on a display of the
+# test's own, driven from outside as a user and a window manager would.
+tintarel_add_test(tst_panel_e2e SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_panel_e2e.cpp LIBS tintarel_test_support)
+add_dependencies(tst_panel_e2e TintarelPanel Tintarel)
