@@ -826,6 +826,9 @@ HelpWindow *frmConfig::helpWindow() const
 
 void frmConfig::showHelp(QWidget *control)
 {
+    // A load that stopped early has set no help file, and F1 does nothing.
+    if (m_helpFile.isEmpty())
+        return;
     if (!m_helpWindow)
         m_helpWindow = new HelpWindow(this);
     if (!m_helpWindow->showTopic(m_helpFile, helpTopic(control)))

@@ -202,9 +202,13 @@ private Q_SLOTS:
         QVERIFY2(message.text.contains(named), qPrintable(message.text));
         QCOMPARE(selected(form.optVisi) >= 0, visibilityShown);
         QCOMPARE(form.lblPos[0]->text() != QStringLiteral("Label5"), boundsShown);
-        // The rest of the load is skipped: no mini clock pointer, no help file.
+        // The rest of the load is skipped: no help file, and F1 does nothing.
         QVERIFY(form.helpFile().isEmpty());
         QVERIFY(form.isVisible());
+        form.cmdAnnuler->setFocus();
+        QTest::keyClick(form.cmdAnnuler, Qt::Key_F1);
+        QVERIFY(!form.helpWindow());
+        QCOMPARE(h->messages.shown.size(), size_t(1));
     }
 
     void commandLineDecidesTheRestart_data()
