@@ -10,10 +10,10 @@ seconds="${2:-600}"
 clock="$(cd "$build/program" && pwd)/Tintarel"
 hz=$(getconf CLK_TCK)
 
-display=":$((200 + $$ % 300))"
-Xvfb "$display" -screen 0 1280x1024x24 -noreset -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
 home=$(mktemp -d)
+# Xvfb picks a free display itself: other X servers may run on this machine.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -noreset -nolisten tcp 3>"$home/display" >/dev/null 2>&1 &
+xvfb=$!
 pid=
 cleanup() {
   if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; fi
@@ -21,6 +21,8 @@ cleanup() {
   rm -rf "$home"
 }
 trap cleanup EXIT
+for _ in $(seq 50); do [ -s "$home/display" ] && break; sleep 0.1; done
+display=":$(cat "$home/display")"
 mkdir -p "$home/config/Tintarel" "$home/runtime" && chmod 700 "$home/runtime"
 printf '[R%%E9glages]\nActiver=0\n' >"$home/config/Tintarel/Tintarel.ini"
 export DISPLAY="$display" XDG_CONFIG_HOME="$home/config" XDG_RUNTIME_DIR="$home/runtime"
