@@ -13,7 +13,9 @@
 #include "TestDisplay.h"
 #include "frmConfig.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QPushButton>
 #include <QMap>
 #include <QTemporaryDir>
 #include <QTest>
@@ -225,6 +227,14 @@ public:
     QMap<QString, QString> userValues;
     QStringList lookups;
 };
+
+// A click where a user clicks: check boxes and option buttons take clicks
+// on their indicator and text only.
+inline void click(QWidget *control)
+{
+    const bool indicator = qobject_cast<QAbstractButton *>(control) && !qobject_cast<QPushButton *>(control);
+    QTest::mouseClick(control, Qt::LeftButton, {}, indicator ? QPoint(6, control->height() / 2) : control->rect().center());
+}
 
 // The dialog over the fakes, opened as the program opens it.
 class DialogHarness

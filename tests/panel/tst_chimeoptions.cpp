@@ -21,13 +21,6 @@ class tst_ChimeOptions : public QObject
 private:
     std::unique_ptr<DialogHarness> h;
 
-    static void click(QWidget *control)
-    {
-        const bool indicator = qobject_cast<QAbstractButton *>(control) && !qobject_cast<QPushButton *>(control);
-        QTest::mouseClick(control, Qt::LeftButton, {},
-                          indicator ? QPoint(6, control->height() / 2) : control->rect().center());
-    }
-
     static QWidget *control(frmConfig &form, const QString &name)
     {
         const QMap<QString, QWidget *> controls{

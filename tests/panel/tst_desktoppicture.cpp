@@ -208,25 +208,6 @@ private Q_SLOTS:
                     && form.lblHorloge->text() != QStringLiteral("00:00:00"));
     }
 
-    void coverRectanglesInSinglePrecision_data()
-    {
-        QTest::addColumn<int>("pw");
-        QTest::addColumn<int>("ph");
-        QTest::addColumn<QRectF>("drawn");
-        QTest::newRow("wider") << 1920 << 1080 << QRectF(-(float(1470.0 / 1080 * 1920) - 1980) / 2, 0,
-                                                         float(1470.0 / 1080 * 1920), 1470);
-        QTest::newRow("same") << 1600 << 1200 << QRectF(0, -(1485.0 - 1470) / 2, 1980, 1485);
-        QTest::newRow("taller") << 1080 << 1920 << QRectF(0, -(3520.0 - 1470) / 2, 1980, 3520);
-    }
-
-    void coverRectanglesInSinglePrecision()
-    {
-        QFETCH(int, pw);
-        QFETCH(int, ph);
-        QFETCH(QRectF, drawn);
-        QCOMPARE(DesktopPicture::coverRect(1980, 1470, pw, ph, 15360, 11520), drawn);
-    }
-
     void aMissingFileIsToldAndTheLoadGoesOn()
     {
         const QString missing = file(QStringLiteral("parti.jpg"));

@@ -11,7 +11,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTimeEdit>
@@ -25,14 +24,6 @@ class tst_DialogLoad : public QObject
 
 private:
     std::unique_ptr<DialogHarness> h;
-
-    static void click(QWidget *control)
-    {
-        // Check boxes and option buttons take clicks on their indicator and text only.
-        const bool indicator = qobject_cast<QAbstractButton *>(control) && !qobject_cast<QPushButton *>(control);
-        QTest::mouseClick(control, Qt::LeftButton, {},
-                          indicator ? QPoint(6, control->height() / 2) : control->rect().center());
-    }
 
     template <size_t N>
     static int selected(const std::array<QRadioButton *, N> &group)
@@ -60,22 +51,6 @@ private:
 private Q_SLOTS:
     void init() { h = std::make_unique<DialogHarness>(); }
     void cleanup() { h.reset(); }
-
-    void opensCentredAtItsFixedSize()
-    {
-        frmConfig &form = h->open();
-        QCOMPARE(form.windowTitle(), QStringLiteral("Configuration de l'horloge à carillon"));
-        // 7485 × 8010 twips at 15 twips to the pixel.
-        QCOMPARE(form.size(), QSize(499, 534));
-        QCOMPARE(form.minimumSize(), form.maximumSize());
-        const QPoint centre = QGuiApplication::primaryScreen()->geometry().center();
-        QVERIFY(qAbs(form.geometry().center().x() - centre.x()) <= 1);
-        QVERIFY(qAbs(form.geometry().center().y() - centre.y()) <= 1);
-        QCOMPARE(form.lblPos[0]->text(), QStringLiteral("sur 3840"));
-        QCOMPARE(form.lblPos[1]->text(), QStringLiteral("sur 2160"));
-        QCOMPARE(form.updPos[0]->max(), 3840);
-        QVERIFY(h->messages.shown.empty());
-    }
 
     void loadShowsTheStoredSettings_data()
     {

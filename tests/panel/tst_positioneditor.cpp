@@ -22,13 +22,6 @@ class tst_PositionEditor : public QObject
 private:
     std::unique_ptr<DialogHarness> h;
 
-    static void click(QWidget *control)
-    {
-        const bool indicator = qobject_cast<QAbstractButton *>(control) && !qobject_cast<QPushButton *>(control);
-        QTest::mouseClick(control, Qt::LeftButton, {},
-                          indicator ? QPoint(6, control->height() / 2) : control->rect().center());
-    }
-
     frmConfig &openInMode(int mode, int left = 1500, int top = 750)
     {
         h->store.set({QStringLiteral("Réglages/StartPos=%1").arg(mode), QStringLiteral("Position/Left=%1").arg(left),
