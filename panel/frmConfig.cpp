@@ -9,7 +9,7 @@
 #include "DesktopPicture.h"
 #include "DialogChoices.h"
 #include "HelpWindow.h"
-#include "ImageList.h"
+#include "imlConfig.h"
 #include "MessageBox.h"
 #include "MiniClock.h"
 #include "PositionMapping.h"
@@ -94,8 +94,10 @@ QString timeText()
 
 frmConfig::frmConfig(Services services, QWidget *parent)
     : QWidget(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
+    , mciHor(services.player)
+    , dlgConfig(services.colours)
     , m_services(std::move(services))
-    , m_audition(m_services.player, m_services.folder, [this](const QString &key) { showImage(key); },
+    , m_audition(mciHor, m_services.folder, [this](const QString &key) { showImage(key); },
                  m_services.yield ? m_services.yield
                                   : std::function<void()>([] { QCoreApplication::processEvents(); }))
 {
@@ -115,7 +117,7 @@ frmConfig::frmConfig(Services services, QWidget *parent)
     if (QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->geometry().center() - rect().center());
 
-    m_services.player.setCompletionHandler([this](int code) { mciHor_Done(code); });
+    mciHor.setCompletionHandler([this](int code) { mciHor_Done(code); });
     qApp->installEventFilter(this);
     m_focusConnection = connect(qApp, &QApplication::focusChanged, this, &frmConfig::focusMoved);
 }
@@ -125,7 +127,7 @@ frmConfig::~frmConfig()
     // The controls are destroyed after this body, moving the focus as they go.
     disconnect(m_focusConnection);
     qApp->removeEventFilter(this);
-    m_services.player.setCompletionHandler(nullptr);
+    mciHor.setCompletionHandler(nullptr);
     setConfig(nullptr);
 }
 
@@ -212,7 +214,7 @@ void frmConfig::createControls()
     cboCar->addItems({QStringLiteral("Quatre heures"), QStringLiteral("Le quart"), QStringLiteral("La demie"),
                       QStringLiteral("Moins le quart")});
     cmdPlay = place(new QPushButton(fraAudit), 1920, 360, 315, 315, 45, 20);
-    cmdPlay->setIconSize(QSize(ImageList::imageSize, ImageList::imageSize) * 3 / 4);
+    cmdPlay->setIconSize(QSize(imlConfig::imageSize, imlConfig::imageSize) * 3 / 4);
     showImage(QStringLiteral("Play"));
 
     fraPlace = place(frame("Emplacement de démarrage"), 120, 5160, 7215, 2175, 1);
@@ -442,7 +444,7 @@ std::optional<frmConfig::RunError> frmConfig::loadMiniClock()
         placeMiniClock(PositionMapping::twipsToPicture(position->Left, screenWidthTwips(), pictureWidth()),
                        PositionMapping::twipsToPicture(position->Top, screenHeightTwips(), pictureHeight()));
     }
-    picHor->setCursor(ImageList::pointer(devicePixelRatioF()));
+    picHor->setCursor(imlConfig::pointer(devicePixelRatioF()));
     m_helpFile = m_services.folder + QStringLiteral("/Tintarel.hlp");
     return std::nullopt;
 }
@@ -570,7 +572,7 @@ void frmConfig::cmdFond_Click(int index)
         applyDemoColours();
         return;
     }
-    const auto chosen = m_services.colours.choose(this);
+    const auto chosen = dlgConfig.choose(this);
     if (!chosen)
         return;
     (index == 0 ? m_demoFore : m_demoBack) = colourValue(*chosen);
@@ -595,7 +597,7 @@ void frmConfig::mciHor_Done(int notifyCode)
 void frmConfig::showImage(const QString &key)
 {
     m_playImage = key;
-    cmdPlay->setIcon(ImageList::image(key));
+    cmdPlay->setIcon(imlConfig::image(key));
 }
 
 void frmConfig::timSimul_Timer()

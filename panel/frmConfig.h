@@ -142,6 +142,9 @@ public:
     QPushButton *cmdAnnuler;
     QLabel *lblHorloge;
     QTimer *timSimul;
+    // The audition's player and the colour chooser.
+    ChimePlayer &mciHor;
+    ColourChooser &dlgConfig;
 
     // The help topic a control answers F1 with; 0 for none.
     static int helpTopic(const QWidget *control);

@@ -6,7 +6,7 @@
 
 // The dialog's image list: 20 × 20 images keyed "Play", "Stop" and
 // "Point", drawn from vector shapes so that they stay sharp at any scale.
-namespace ImageList {
+namespace imlConfig {
 
 constexpr int imageSize = 20;
 
@@ -15,4 +15,4 @@ QIcon image(const QString &key);
 // The image keyed "Point" as a mouse pointer, its hot spot in the centre.
 QCursor pointer(qreal devicePixelRatio);
 
-} // namespace ImageList
+} // namespace imlConfig

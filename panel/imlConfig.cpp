@@ -1,11 +1,11 @@
-#include "ImageList.h"
+#include "imlConfig.h"
 
 #include <QIconEngine>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
 
-namespace ImageList {
+namespace imlConfig {
 
 namespace {
 
@@ -100,4 +100,4 @@ QCursor pointer(qreal devicePixelRatio)
     return QCursor(pixmap, imageSize / 2, imageSize / 2);
 }
 
-} // namespace ImageList
+} // namespace imlConfig
