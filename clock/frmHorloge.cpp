@@ -22,6 +22,7 @@
 #include <QLoggingCategory>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QTimer>
 
 #include <cmath>
 #include <limits>
@@ -180,6 +181,8 @@ void frmHorloge::Load()
     CouperDate();
 
     m_ticker->start();
+    // Once the face is up, not before: the sound back end takes a moment.
+    QTimer::singleShot(1000, this, [this] { m_player->prepare(); });
 }
 
 void frmHorloge::showTime(const QString &text)

@@ -57,6 +57,9 @@ public:
 
     // Called from the event loop, never from inside command().
     virtual void setCompletionHandler(CompletionHandler handler) = 0;
+    // Loads the sound back end ahead of the first "Open", so that the
+    // first chime starts as promptly as the later ones.
+    virtual void prepare() {}
 };
 
 QString describe(ChimePlayer::Result result);

@@ -37,6 +37,15 @@ public:
     void setNotify(bool notify) override { m_notifyNext = notify; }
     void setCompletionHandler(CompletionHandler handler) override { m_handler = std::move(handler); }
 
+    void prepare() override
+    {
+        // The multimedia plug-in and the audio devices load with the first
+        // player made; a throw-away one brings them in now.
+        QMediaPlayer media;
+        QAudioOutput audio;
+        media.setAudioOutput(&audio);
+    }
+
     int mode() const override
     {
         if (!m_media)

@@ -185,14 +185,15 @@ void DisplayObserver::requestClose(quint32 window)
     event.data.data32[0] = d->atom("WM_DELETE_WINDOW");
     event.data.data32[1] = XCB_CURRENT_TIME;
     xcb_send_event(d->connection, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char *>(&event));
-    xcb_flush(d->connection);
+    // A round trip: the server has handled the request before we go on.
+    std::free(xcb_get_input_focus_reply(d->connection, xcb_get_input_focus(d->connection), nullptr));
 }
 
 void DisplayObserver::move(quint32 window, QPoint topLeft)
 {
     const uint32_t values[] = {uint32_t(topLeft.x()), uint32_t(topLeft.y())};
     xcb_configure_window(d->connection, window, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, values);
-    xcb_flush(d->connection);
+    std::free(xcb_get_input_focus_reply(d->connection, xcb_get_input_focus(d->connection), nullptr));
 }
 
 std::optional<SeenWindow> DisplayObserver::faceOf(qint64 pid)
