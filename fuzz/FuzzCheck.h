@@ -5,6 +5,9 @@
 #include <cstring>
 #include <string>
 
+#include <QDir>
+#include <QString>
+
 // A broken invariant ends the run like a crash, so that libFuzzer keeps the
 // input that broke it.
 #define FUZZ_CHECK(condition, ...)                                                                 \
@@ -27,4 +30,17 @@ inline bool knownBug(const char *name)
         return "," + std::string(value ? value : "") + ",";
     }();
     return known.find("," + std::string(name) + ",") != std::string::npos;
+}
+
+// Where a target keeps its scratch files: $TINTAREL_FUZZ_SCRATCH (fuzz/run.sh
+// sets it and removes it afterwards, crash or not), else a memory-backed
+// folder when there is one, since some targets sync every write.
+inline QString scratchBase()
+{
+    const QString chosen = qEnvironmentVariable("TINTAREL_FUZZ_SCRATCH");
+    if (!chosen.isEmpty())
+        return chosen;
+    if (QDir(QStringLiteral("/dev/shm")).exists())
+        return QStringLiteral("/dev/shm");
+    return QDir::tempPath();
 }

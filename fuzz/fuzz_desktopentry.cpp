@@ -35,14 +35,6 @@ public:
 QTemporaryDir *configDirs = nullptr;
 QString entryFile;
 
-// A memory-backed folder when there is one: the round trip syncs each write.
-QString temporaryBase()
-{
-    if (QDir(QStringLiteral("/dev/shm")).exists())
-        return QStringLiteral("/dev/shm/tintarel-fuzz-XXXXXX");
-    return QDir::tempPath() + QStringLiteral("/tintarel-fuzz-XXXXXX");
-}
-
 void cleanUp()
 {
     delete configDirs;
@@ -86,7 +78,7 @@ std::optional<QByteArray> query(reg::Registry &registry, const std::string &name
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    configDirs = new QTemporaryDir(temporaryBase());
+    configDirs = new QTemporaryDir(scratchBase() + QStringLiteral("/tintarel-fuzz-XXXXXX"));
     if (!configDirs->isValid() || !QDir(configDirs->path()).mkpath(QStringLiteral("autostart")))
         std::abort();
     // A relative folder first, which is skipped, then ours.

@@ -103,8 +103,7 @@ Values valuesOf(const Configuration &c)
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
     new QCoreApplication(*argc, *argv); // never deleted: Qt may keep using it at exit
-    const QString base = QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath();
-    folder = new QTemporaryDir(base + QStringLiteral("/tintarel-fuzz-XXXXXX"));
+    folder = new QTemporaryDir(scratchBase() + QStringLiteral("/tintarel-fuzz-XXXXXX"));
     if (!folder->isValid())
         std::abort();
     std::atexit(cleanUp);
