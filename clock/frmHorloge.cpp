@@ -126,7 +126,10 @@ frmHorloge::frmHorloge(Configuration &config, MessageBox &messages, QWidget *par
     m_quietRules = std::make_unique<SettingsQuietRules>(m_config, *m_screenSaver);
     m_player = makeChimePlayer();
     m_sequencer = std::make_unique<ChimeSequencer>(m_config, *m_quietRules, *m_player, *this, m_timeSource);
-    m_ticker = std::make_unique<SecondTicker>([this] { m_sequencer->tick(); });
+    m_ticker = std::make_unique<SecondTicker>([this] {
+        m_sequencer->tick();
+        prepareSoundBeforeQuarter();
+    });
     m_visibilityRule = std::make_unique<VisibilityRule>(
         m_config, *this, [this] { return m_sequencer->EtatCarillon(); },
         [this] { return m_quietRules->EcranVeilleActif(); });
@@ -181,8 +184,6 @@ void frmHorloge::Load()
     CouperDate();
 
     m_ticker->start();
-    // Once the face is up, not before: the sound back end takes a moment.
-    QTimer::singleShot(1000, this, [this] { m_player->prepare(); });
 }
 
 void frmHorloge::showTime(const QString &text)
@@ -417,5 +418,19 @@ bool frmHorloge::eventFilter(QObject *watched, QEvent *event)
     }
     default:
         return QWidget::eventFilter(watched, event);
+    }
+}
+
+void frmHorloge::prepareSoundBeforeQuarter()
+{
+    // The sound back end takes a moment to load and stays in memory once
+    // loaded: it is brought in during the ten seconds before the first
+    // quarter the clock lives through, so that this quarter starts on time.
+    if (m_soundPrepared)
+        return;
+    const QTime now = m_timeSource.now().time();
+    if (now.minute() % 15 == 14 && now.second() >= 50) {
+        m_soundPrepared = true;
+        m_player->prepare();
     }
 }

@@ -94,6 +94,7 @@ private:
     QSize sizeInPixels(double widthTwips, double heightTwips) const;
     void openConfigurationProgram();
     void showActivationCaption();
+    void prepareSoundBeforeQuarter();
 
     Configuration &m_config;
     MessageBox &m_messages;
@@ -109,6 +110,7 @@ private:
     float DepartGlisserX = 0;
     float DepartGlisserY = 0;
     bool m_unloaded = false;
+    bool m_soundPrepared = false;
 
     bool MiseEnPageEnCours = false;
     int16_t HauteurPrecedente = 0;

@@ -57,8 +57,8 @@ public:
 
     // Called from the event loop, never from inside command().
     virtual void setCompletionHandler(CompletionHandler handler) = 0;
-    // Loads the sound back end ahead of the first "Open", so that the
-    // first chime starts as promptly as the later ones.
+    // Loads the sound back end ahead of the first "Open", so that the first
+    // chime starts as promptly as the later ones. Nothing is played.
     virtual void prepare() {}
 };
 

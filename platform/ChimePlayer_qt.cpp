@@ -6,6 +6,7 @@
 #include <QLoggingCategory>
 #include <QMediaPlayer>
 #include <QObject>
+#include <QTimer>
 #include <QUrl>
 #include <utility>
 
@@ -40,7 +41,7 @@ public:
     void prepare() override
     {
         // The multimedia plug-in and the audio devices load with the first
-        // player made; a throw-away one brings them in now.
+        // player made; a throw-away one brings them in.
         QMediaPlayer media;
         QAudioOutput audio;
         media.setAudioOutput(&audio);
