@@ -6,6 +6,9 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStringList>
+#include <QTemporaryFile>
+
+#include <cstdio>
 
 namespace {
 
@@ -33,6 +36,9 @@ std::optional<QString> IniSettingsStore::read(const QString &section, const QStr
     if (!info.exists() || !info.isFile())
         return std::nullopt;
     QSettings settings(m_filePath, QSettings::IniFormat);
+    // QSettings parses sections lazily, and a section named like a key path
+    // ("Position/A") can hide the keys of another; parse them all first.
+    settings.allKeys();
     const QVariant value = settings.value(keyPath(section, key));
     if (!value.isValid())
         return std::nullopt;
@@ -61,10 +67,41 @@ bool IniSettingsStore::write(const QString &section, const QString &key, const Q
     if (!lock.tryLock(5000))
         return false;
 
-    QSettings settings(m_filePath, QSettings::IniFormat);
-    if (settings.status() != QSettings::NoError)
-        return false; // never rewrite a file we could not parse: its keys would be lost
-    settings.setValue(keyPath(section, key), text);
-    settings.sync();
-    return settings.status() == QSettings::NoError;
+    // The change is made on a copy of the file as it is on disk (never on a
+    // cached reading of it), and the copy replaces the file only when all of
+    // it was understood: QSettings drops lines it cannot parse when it writes.
+    QTemporaryFile copy(m_filePath + QStringLiteral(".XXXXXX"));
+    if (!copy.open())
+        return false;
+    if (info.exists()) {
+        QFile original(m_filePath);
+        if (!original.open(QIODevice::ReadOnly))
+            return false;
+        while (!original.atEnd()) {
+            const QByteArray chunk = original.read(64 * 1024);
+            if (chunk.isEmpty() || copy.write(chunk) != chunk.size())
+                return false;
+        }
+        copy.setPermissions(original.permissions());
+    } else {
+        copy.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+    }
+    if (!copy.flush())
+        return false;
+    copy.close();
+
+    {
+        QSettings settings(copy.fileName(), QSettings::IniFormat);
+        settings.allKeys();
+        if (settings.status() != QSettings::NoError)
+            return false;
+        settings.setValue(keyPath(section, key), text);
+        settings.sync();
+        if (settings.status() != QSettings::NoError)
+            return false;
+    }
+    if (::rename(QFile::encodeName(copy.fileName()).constData(), QFile::encodeName(m_filePath).constData()) != 0)
+        return false;
+    copy.setAutoRemove(false); // it is the settings file now
+    return true;
 }

@@ -55,8 +55,14 @@ public:
     OpenedKey &operator=(const OpenedKey &) = delete;
     ~OpenedKey()
     {
-        if (m_open)
+        if (!m_open)
+            return;
+        // A destructor must not throw: a failure to close is only reported
+        // where the routine closes the key itself.
+        try {
             m_registry.closeKey(m_key);
+        } catch (...) {
+        }
     }
     reg::HKEY *receive() { return &m_key; }
     void opened() { m_open = true; }
