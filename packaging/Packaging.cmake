@@ -5,10 +5,9 @@ set(CPACK_PACKAGE_NAME "tintarel")
 set(CPACK_PACKAGE_VENDOR "Tintarel developers")
 set(CPACK_PACKAGE_CONTACT "Tintarel developers <tintarel@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Chime clock floating on the desktop")
-set(CPACK_PACKAGE_DESCRIPTION
-    "A small frameless clock that floats above other windows, plays a melody at\n"
-    "the full hour followed by the hour strikes, and chimes at the quarters.\n"
-    "Quiet rules, visibility modes and a configuration program are included.")
+set(CPACK_PACKAGE_DESCRIPTION "A small frameless clock that floats above other windows, plays a melody \
+at the full hour followed by the hour strikes, and chimes at the quarters. Quiet rules, visibility \
+modes and a configuration program are included.")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION "utils")

@@ -4,7 +4,9 @@ BUILD_PACKAGES="cmake ninja-build pkg-config g++ qt6-base-dev qt6-multimedia-dev
 RUN_PACKAGES="gstreamer1.0-plugins-good fonts-liberation2 qt6-image-formats-plugins
   gsettings-desktop-schemas"
 TEST_PACKAGES="xvfb xauth x11-utils x11-xserver-utils xdotool faketime lame desktop-file-utils
-  util-linux dbus"
+  util-linux dbus dpkg-dev"
+# The fuzzing build.
+FUZZ_PACKAGES="clang libclang-rt-14-dev"
 
 # Installs whatever of the given packages is missing (nothing to do, and
 # no network, when all are there).
