@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLockFile>
+#include <QMap>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStringList>
@@ -90,6 +91,7 @@ bool IniSettingsStore::write(const QString &section, const QString &key, const Q
         return false;
     copy.close();
 
+    QMap<QString, QVariant> written;
     {
         QSettings settings(copy.fileName(), QSettings::IniFormat);
         settings.allKeys();
@@ -99,9 +101,30 @@ bool IniSettingsStore::write(const QString &section, const QString &key, const Q
         settings.sync();
         if (settings.status() != QSettings::NoError)
             return false;
+        for (const QString &name : settings.allKeys())
+            written.insert(name, settings.value(name));
     }
-    if (::rename(QFile::encodeName(copy.fileName()).constData(), QFile::encodeName(m_filePath).constData()) != 0)
+
+    // On a full disk QSettings reports success though its last write failed,
+    // leaving the copy empty or cut short (Qt 6.4's QSaveFile ignores a
+    // failed flush). Read the copy back under a name QSettings has never
+    // cached, and let it replace the file only when every key came through.
+    const QString readBack = copy.fileName() + QStringLiteral(".read");
+    if (::rename(QFile::encodeName(copy.fileName()).constData(), QFile::encodeName(readBack).constData()) != 0)
         return false;
-    copy.setAutoRemove(false); // it is the settings file now
+    copy.setAutoRemove(false); // it is under its new name now
+    bool whole = false;
+    {
+        QSettings settings(readBack, QSettings::IniFormat);
+        const QStringList names = settings.allKeys();
+        whole = settings.status() == QSettings::NoError && names.size() == written.size();
+        for (const QString &name : names)
+            whole = whole && written.value(name) == settings.value(name);
+    }
+    if (!whole
+        || ::rename(QFile::encodeName(readBack).constData(), QFile::encodeName(m_filePath).constData()) != 0) {
+        QFile::remove(readBack);
+        return false;
+    }
     return true;
 }

@@ -67,6 +67,7 @@ private Q_SLOTS:
         QTest::newRow("disk full") << int(DiskFull) << 0;
         QTest::newRow("disk full but a page") << int(DiskFull) << 1;
         QTest::newRow("disk full but two pages") << int(DiskFull) << 2;
+        QTest::newRow("disk full but three pages") << int(DiskFull) << 3;
     }
 
     // Starts, refuses to turn the chimes off with a message, closes, and
