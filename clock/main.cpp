@@ -7,6 +7,7 @@
 #include "frmHorloge.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QMessageBox>
 
 using namespace basPublics;
@@ -31,6 +32,17 @@ int main(int argc, char *argv[])
     }
 
     IniSettingsStore store(IniSettingsStore::defaultFilePath());
+    // A folder or a pipe in the file's place would leave the clock on its
+    // defaults, saving nothing, without a word; the user has to move it.
+    const QFileInfo settingsFile(store.location());
+    if (settingsFile.exists() && !settingsFile.isFile()) {
+        QMessageBox::critical(nullptr, applicationTitle,
+                              QStringLiteral("%1 n'est pas un fichier : l'horloge ne peut ni y lire ni y "
+                                             "enregistrer ses réglages.\n\nDéplacez-le ou renommez-le, "
+                                             "puis redémarrez l'horloge.")
+                                  .arg(store.location()));
+        return 1;
+    }
     SettingsError error;
     std::unique_ptr<Configuration> config = Configuration::create(store, &error);
     if (!config) {

@@ -163,6 +163,8 @@ private Q_SLOTS:
             << QByteArray("[Position]\nTop=\xff\xfe\x31\n") << S_IFREG << int(TellsAndStops) << false;
         QTest::newRow("invalid UTF-8 in a key") << known + "\xff\xfe" "Carillons=3\n" << S_IFREG << int(Starts) << true;
         QTest::newRow("invalid UTF-8 in a section") << "[\xc3\x28]\nx=1\n" + known << S_IFREG << int(Starts) << true;
+        QTest::newRow("folder") << QByteArray() << S_IFDIR << int(TellsAndStops) << false;
+        QTest::newRow("FIFO") << QByteArray() << S_IFIFO << int(TellsAndStops) << false;
     }
 
     // Either starts with what it can read or tells which setting is wrong or
