@@ -219,9 +219,16 @@ struct EntryRead
 
 EntryRead readEntry(const std::string &path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a FIFO in place of an entry cannot hold us; only
+    // a regular file of a sensible size is an entry.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return {codeFromErrno(errno, ERROR_READ_FAULT), {}};
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > 1024 * 1024) {
+        ::close(fd);
+        return {ERROR_FILE_NOT_FOUND, {}};
+    }
     QFile file;
     if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);

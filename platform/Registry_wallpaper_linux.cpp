@@ -18,6 +18,8 @@
 #include <memory>
 #include <optional>
 
+#include <sys/stat.h>
+
 namespace reg {
 namespace {
 
@@ -56,6 +58,11 @@ QString localPath(const QString &location)
 // when it has no still one.
 QString slideshowFirstImage(const QString &path)
 {
+    // Only a regular file of a sensible size: a FIFO would block the opening.
+    struct stat status {};
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0 || !S_ISREG(status.st_mode)
+        || status.st_size > 1024 * 1024)
+        return {};
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
