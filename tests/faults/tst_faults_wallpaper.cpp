@@ -48,7 +48,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("kind");
-        QTest::addColumn<bool>("hangs");
+        QTest::addColumn<bool>("noPicture");
         QTest::newRow("folder") << "wallpaper.png" << int(Folder) << false;
         QTest::newRow("FIFO") << "wallpaper.png" << int(Fifo) << false;
         QTest::newRow("cut PNG") << "wallpaper.png" << int(CutPicture) << false;
@@ -60,7 +60,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, name);
         QFETCH(int, kind);
-        QFETCH(bool, hangs);
+        QFETCH(bool, noPicture);
         TestHome home;
         // No chimes and no face: closing the dialog asks nothing.
         home.writeSettings("[R%E9glages]\nCarillons=0\nVisibilit%E9=0\n");
@@ -93,12 +93,12 @@ private Q_SLOTS:
         QVERIFY(panel.waitForStarted(10000));
         DisplayObserver observer(m_display.name());
 
-        // The message comes before the dialog shows.
-        if (hangs)
-            QEXPECT_FAIL("", "platform/Registry_wallpaper_linux.cpp slideshowFirstImage() opens a FIFO and waits for ever",
-                         Abort);
-        QTRY_VERIFY_WITH_TIMEOUT(observer.titledWindowOf(panel.processId(), m_boxTitle, true), 20000);
-        observer.requestClose(observer.titledWindowOf(panel.processId(), m_boxTitle, true)->id);
+        // The message comes before the dialog shows; a slideshow that cannot
+        // be read names no picture at all, so there is nothing to tell.
+        if (!noPicture) {
+            QTRY_VERIFY_WITH_TIMEOUT(observer.titledWindowOf(panel.processId(), m_boxTitle, true), 20000);
+            observer.requestClose(observer.titledWindowOf(panel.processId(), m_boxTitle, true)->id);
+        }
         QTRY_VERIFY_WITH_TIMEOUT(observer.titledWindowOf(panel.processId(), m_dialogTitle, true), 20000);
         observer.requestClose(observer.titledWindowOf(panel.processId(), m_dialogTitle, true)->id);
         QVERIFY(panel.waitForFinished(20000));
