@@ -1,4 +1,5 @@
-# Debian packages Tintarel needs, by use. Sourced by the set-up scripts.
+# Debian packages Tintarel needs, by use, and what the set-up scripts share.
+# Sourced by them.
 BUILD_PACKAGES="cmake ninja-build pkg-config g++ qt6-base-dev qt6-multimedia-dev libxcb1-dev
   libxcb-screensaver0-dev libmp3lame-dev libglib2.0-dev"
 RUN_PACKAGES="gstreamer1.0-plugins-good fonts-liberation2 qt6-image-formats-plugins
@@ -20,4 +21,17 @@ install_packages() {
   [ "$(id -u)" -ne 0 ] && sudo=sudo
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+}
+
+# Runs a command (the test runner) on an X server of its own, with a
+# private runtime folder and nothing of the user's session.
+run_headless() {
+  local runtime
+  runtime=$(mktemp -d)
+  chmod 700 "$runtime"
+  local status=0
+  env -u DBUS_SESSION_BUS_ADDRESS -u WAYLAND_DISPLAY XDG_RUNTIME_DIR="$runtime" QT_QPA_PLATFORM=xcb \
+    xvfb-run -a -s "-screen 0 1280x1024x24 -noreset -nolisten tcp" "$@" || status=$?
+  rm -rf "$runtime"
+  return $status
 }

@@ -11,11 +11,4 @@ install_packages $BUILD_PACKAGES $RUN_PACKAGES $TEST_PACKAGES
 cmake --preset sanitize >/dev/null
 cmake --build --preset sanitize
 
-runtime=$(mktemp -d)
-chmod 700 "$runtime"
-trap 'rm -rf "$runtime"' EXIT
-export XDG_RUNTIME_DIR="$runtime"
-export QT_QPA_PLATFORM=xcb
-unset DBUS_SESSION_BUS_ADDRESS WAYLAND_DISPLAY
-xvfb-run -a -s "-screen 0 1280x1024x24 -noreset -nolisten tcp" \
-  ctest --preset sanitize -j2 "$@"
+run_headless ctest --preset sanitize -j2 "$@"
