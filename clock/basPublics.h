@@ -2,8 +2,6 @@
 
 #include <QString>
 
-class Configuration;
-
 // Program-wide declarations of the clock.
 namespace basPublics {
 
@@ -12,9 +10,5 @@ namespace basPublics {
 inline const QString applicationTitle = QStringLiteral("Tintarel");
 // The title a second instance takes for itself before it ends.
 inline const QString stoppingTitle = QStringLiteral("Horloge arrêt");
-
-// The settings object, held for the program's whole life.
-Configuration &Config();
-void setConfig(Configuration *config);
 
 } // namespace basPublics

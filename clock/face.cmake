@@ -1,2 +1,2 @@
 target_sources(tintarel_clock_core PRIVATE FaceLayout.cpp FaceLayout.h VisibilityRule.cpp VisibilityRule.h
-  basOuvrirDocHor.cpp basOuvrirDocHor.h basPublics.cpp basPublics.h frmHorloge.cpp frmHorloge.h)
+  basOuvrirDocHor.cpp basOuvrirDocHor.h basPublics.h frmHorloge.cpp frmHorloge.h)

@@ -281,12 +281,16 @@ void frmHorloge::MettreEnPage()
         }
         m_config.setTaille(m->taille);
     }
+    fitToWindow();
+    MiseEnPageEnCours = false;
+}
+
+void frmHorloge::fitToWindow()
+{
     lblHorloge->resize(width(), lblHorloge->height());
     lblForm->setGeometry(0, 0, width(), height());
-
-    HauteurPrecedente = int16_t(std::lround(height() * ty));
-    LargeurPrecedente = int16_t(std::lround(width() * tx));
-    MiseEnPageEnCours = false;
+    HauteurPrecedente = int16_t(std::lround(height() * ScreenMetrics::twipsPerPixelY()));
+    LargeurPrecedente = int16_t(std::lround(width() * ScreenMetrics::twipsPerPixelX()));
 }
 
 void frmHorloge::CouperDate()
@@ -307,11 +311,8 @@ void frmHorloge::resizeEvent(QResizeEvent *event)
     // rather than snapped again, which could go on for ever.
     if (m_pendingSnap && m_pendingSnapAge.elapsed() < 2000) {
         m_pendingSnap.reset();
-        lblForm->setGeometry(0, 0, width(), height());
-        lblHorloge->resize(width(), lblHorloge->height());
         lblDate->resize(width(), lblDate->height());
-        HauteurPrecedente = int16_t(std::lround(height() * ScreenMetrics::twipsPerPixelY()));
-        LargeurPrecedente = int16_t(std::lround(width() * ScreenMetrics::twipsPerPixelX()));
+        fitToWindow();
         return;
     }
     m_pendingSnap.reset();

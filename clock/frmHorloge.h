@@ -95,6 +95,9 @@ private:
     void openConfigurationProgram();
     void showActivationCaption();
     void prepareSoundBeforeQuarter();
+    // Labels across the whole width, lblForm over the whole face, and the
+    // size remembered as the last laid out.
+    void fitToWindow();
 
     Configuration &m_config;
     MessageBox &m_messages;

@@ -54,7 +54,6 @@ int main(int argc, char *argv[])
         QMessageBox::critical(nullptr, applicationTitle, text);
         return 1;
     }
-    setConfig(config.get());
 
     QtMessageBox messages;
     frmHorloge form(*config, messages);
@@ -64,7 +63,5 @@ int main(int argc, char *argv[])
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &form, [&form] { form.Unload(); });
     form.Load();
 
-    const int result = QApplication::exec();
-    setConfig(nullptr);
-    return result;
+    return QApplication::exec();
 }
