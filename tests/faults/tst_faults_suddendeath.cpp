@@ -21,20 +21,25 @@ private:
     enum Victim { ClockStarting, ClockClosing, Writer };
     TestDisplay m_display;
 
-    // Spins, without sleeping, until a write shows in the settings folder
-    // (a lock or a copy comes, goes or changes), then a random few
-    // microseconds more.
-    static bool awaitWrite(const QString &folder, QRandomGenerator &random)
+    using FolderState = QMap<QString, qint64>;
+
+    // The names in the settings folder with their times of change.
+    static FolderState folderState(const QString &folder)
     {
-        const auto state = [&folder] {
-            QMap<QString, qint64> names;
-            for (const QFileInfo &file : QDir(folder).entryInfoList(QDir::Files | QDir::Hidden))
-                names.insert(file.fileName(), file.lastModified().toMSecsSinceEpoch());
-            return names;
-        };
-        const auto before = state();
+        FolderState names;
+        for (const QFileInfo &file : QDir(folder).entryInfoList(QDir::Files | QDir::Hidden))
+            names.insert(file.fileName(), file.lastModified().toMSecsSinceEpoch());
+        return names;
+    }
+
+    // Spins, without sleeping, until a write shows in the settings folder
+    // (a lock or a copy comes, goes or changes) since `before` was taken,
+    // then a random few microseconds more. `before` is taken ahead of what
+    // starts the write, or a quick write could finish unseen.
+    static bool awaitWrite(const QString &folder, const FolderState &before, QRandomGenerator &random)
+    {
         const QDeadlineTimer deadline(20000);
-        while (state() == before) {
+        while (folderState(folder) == before) {
             if (deadline.hasExpired())
                 return false;
         }
@@ -80,6 +85,8 @@ private Q_SLOTS:
             const QByteArray when = "cycle " + QByteArray::number(cycle);
             std::unique_ptr<TestProgram> victimProcess;
             const QString prefix = QStringLiteral("w%1_").arg(cycle);
+            const QString folder = QFileInfo(home.settingsFile()).absolutePath();
+            FolderState before = folderState(folder);
             if (victim == Writer) {
                 victimProcess = std::make_unique<TestProgram>();
                 victimProcess->setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -91,6 +98,7 @@ private Q_SLOTS:
                 if (victim == ClockClosing) {
                     QTRY_VERIFY2_WITH_TIMEOUT(observer.faceOf(victimProcess->processId()).has_value(),
                                               when.constData(), 20000);
+                    before = folderState(folder);
                     victimProcess->terminate();
                 }
             }
@@ -99,7 +107,7 @@ private Q_SLOTS:
             if (victim == Writer)
                 QTest::qWait(int(random.bounded(150)));
             else
-                QVERIFY2(awaitWrite(QFileInfo(home.settingsFile()).absolutePath(), random),
+                QVERIFY2(awaitWrite(folder, before, random),
                          (when + ": the clock wrote nothing").constData());
             // No id once it has ended by itself, and kill(0) would hit this test.
             if (const qint64 pid = victimProcess->processId(); pid > 0)
