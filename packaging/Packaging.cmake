@@ -15,7 +15,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 # Libraries are found by dpkg-shlibdeps; these are loaded at run time only.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "qt6-qpa-plugins, gstreamer1.0-plugins-good, fonts-liberation2, qt6-image-formats-plugins")
+    "qt6-qpa-plugins, gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, fonts-liberation2, qt6-image-formats-plugins")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${CMAKE_CURRENT_LIST_DIR}/postrm")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -1,14 +1,12 @@
 #include "ChimePlayer.h"
 
-#include <QAudioOutput>
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
-#include <QMediaPlayer>
 #include <QObject>
-#include <QTimer>
-#include <QUrl>
 #include <utility>
+
+#include <gst/gst.h>
 
 namespace {
 
@@ -23,13 +21,31 @@ bool isReadableFile(const QString &path)
     return file.open(QIODevice::ReadOnly);
 }
 
-// Qt Multimedia with a fresh QMediaPlayer for every "Open": a player that
-// has once failed stalls and fails again when reused, and stop() on it
-// blocks, so a failed or finished file is only ever deleted, never reused.
-class QtChimePlayer final : public ChimePlayer
+bool gstreamerReady()
+{
+    static const bool ready = [] {
+        GError *error = nullptr;
+        if (gst_init_check(nullptr, nullptr, &error))
+            return true;
+        qCWarning(lcPlayer) << "sound back end unavailable:" << (error ? error->message : "unknown reason");
+        g_clear_error(&error);
+        return false;
+    }();
+    return ready;
+}
+
+// playbin's flag for audio; the others (video, subtitles, visualisation) stay off.
+constexpr guint PlayAudioOnly = 0x2;
+
+// A GStreamer playbin per "Open", driven straight rather than through a
+// multimedia framework: one that keeps every tag message it is sent grows
+// by a few kilobytes each chime, which a clock left running for weeks cannot
+// afford. A pipeline is never reused after it has failed; "Close" and the
+// next "Open" tear it down at once.
+class GstChimePlayer final : public ChimePlayer
 {
 public:
-    ~QtChimePlayer() override { release(); }
+    ~GstChimePlayer() override { release(); }
 
     void setDeviceType(const QString &deviceType) override { m_deviceType = deviceType; }
     QString deviceType() const override { return m_deviceType; }
@@ -40,16 +56,17 @@ public:
 
     void prepare() override
     {
-        // The multimedia plug-in and the audio devices load with the first
-        // player made; a throw-away one brings them in.
-        QMediaPlayer media;
-        QAudioOutput audio;
-        media.setAudioOutput(&audio);
+        // The library and its plug-in registry load with the first pipeline
+        // made; a throw-away one brings them in.
+        if (!gstreamerReady())
+            return;
+        if (GstElement *pipeline = gst_element_factory_make("playbin", nullptr))
+            gst_object_unref(pipeline);
     }
 
     int mode() const override
     {
-        if (!m_media)
+        if (!m_open)
             return ModeNotOpen;
         return m_playing ? ModePlaying : ModeStopped;
     }
@@ -72,6 +89,56 @@ public:
     }
 
 private:
+    // What the bus handler needs, owned by the bus. The handler runs on
+    // GStreamer's threads, so it only hands the message over to the event
+    // loop; release() stops those threads before the player goes.
+    struct BusLink
+    {
+        QObject *context;
+        GstChimePlayer *player;
+        quint64 generation;
+    };
+
+    static GstBusSyncReply onBusMessage(GstBus *, GstMessage *message, gpointer data)
+    {
+        const auto *link = static_cast<const BusLink *>(data);
+        bool ended = false;
+        QString why;
+        switch (GST_MESSAGE_TYPE(message)) {
+        case GST_MESSAGE_EOS:
+            ended = true;
+            break;
+        case GST_MESSAGE_ERROR: {
+            GError *error = nullptr;
+            gst_message_parse_error(message, &error, nullptr);
+            why = QString::fromUtf8(error && error->message ? error->message : "unknown error");
+            g_clear_error(&error);
+            break;
+        }
+        default:
+            break;
+        }
+        // Tags, state changes and the rest are not wanted. A handler that
+        // drops a message owns it, so nothing piles up on the bus either.
+        gst_message_unref(message);
+        if (!ended && why.isNull())
+            return GST_BUS_DROP;
+        GstChimePlayer *player = link->player;
+        const quint64 generation = link->generation;
+        QMetaObject::invokeMethod(
+            link->context,
+            [player, generation, ended, why] {
+                if (generation != player->m_generation)
+                    return;
+                if (ended)
+                    player->finished();
+                else
+                    player->failed(why);
+            },
+            Qt::QueuedConnection);
+        return GST_BUS_DROP;
+    }
+
     Result open()
     {
         release();
@@ -82,66 +149,55 @@ private:
             return Result::CannotOpenFile;
         }
 
-        m_media = std::make_unique<QMediaPlayer>();
-        // Without an audio output attached, playback never reaches its end.
-        m_audio = std::make_unique<QAudioOutput>();
-        m_media->setAudioOutput(m_audio.get());
+        m_open = true;
         m_failed = false;
         m_playing = false;
+        m_pipeline = gstreamerReady() ? gst_element_factory_make("playbin", nullptr) : nullptr;
+        if (!m_pipeline) {
+            // Open, as far as the caller can tell, but nothing it could ever play.
+            failed(QStringLiteral("no playbin element"));
+            return Result::Ok;
+        }
+        gst_object_ref_sink(m_pipeline);
+        gchar *uri = gst_filename_to_uri(QFile::encodeName(QFileInfo(m_fileName).absoluteFilePath()).constData(),
+                                         nullptr);
+        g_object_set(m_pipeline, "uri", uri, "flags", PlayAudioOnly, nullptr);
+        g_free(uri);
 
-        const quint64 generation = m_generation;
-        QMediaPlayer *media = m_media.get();
-        QObject::connect(media, &QMediaPlayer::mediaStatusChanged, &m_context,
-                         [this, generation](QMediaPlayer::MediaStatus status) {
-                             if (generation != m_generation)
-                                 return;
-                             if (status == QMediaPlayer::InvalidMedia)
-                                 failed(QStringLiteral("invalid media"));
-                             else if (status == QMediaPlayer::EndOfMedia)
-                                 finished();
-                         });
-        QObject::connect(media, &QMediaPlayer::errorOccurred, &m_context,
-                         [this, generation](QMediaPlayer::Error error, const QString &text) {
-                             if (generation == m_generation && error != QMediaPlayer::NoError)
-                                 failed(text);
-                         });
-        QObject::connect(media, &QMediaPlayer::playbackStateChanged, &m_context,
-                         [this, generation](QMediaPlayer::PlaybackState state) {
-                             // Stopping without an end-of-media status still ends the sound.
-                             if (generation == m_generation && state == QMediaPlayer::StoppedState && m_playing) {
-                                 if (m_media->error() != QMediaPlayer::NoError)
-                                     failed(m_media->errorString());
-                                 else
-                                     finished();
-                             }
-                         });
-        media->setSource(QUrl::fromLocalFile(QFileInfo(m_fileName).absoluteFilePath()));
+        GstBus *bus = gst_element_get_bus(m_pipeline);
+        gst_bus_set_sync_handler(bus, &GstChimePlayer::onBusMessage, new BusLink{&m_context, this, m_generation},
+                                 [](gpointer data) { delete static_cast<BusLink *>(data); });
+        gst_object_unref(bus);
+        // Loaded and paused at its start now, so that "Play" starts at once
+        // and a file that cannot be decoded is known as early as can be.
+        if (gst_element_set_state(m_pipeline, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE)
+            postFailure(QStringLiteral("cannot load"));
         return Result::Ok;
     }
 
     Result play(bool notify)
     {
-        if (!m_media)
+        if (!m_open)
             return Result::NotOpen;
-        if (m_failed || m_media->mediaStatus() == QMediaPlayer::InvalidMedia
-            || m_media->error() != QMediaPlayer::NoError)
+        if (m_failed)
             return Result::CannotPlay;
         if (m_notifyPending)
             post(NotifySuperseded);
         m_notifyPending = notify;
         m_playing = true;
-        m_media->play();
+        if (gst_element_set_state(m_pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
+            postFailure(QStringLiteral("cannot play"));
         return Result::Ok;
     }
 
     Result stop()
     {
-        if (!m_media)
+        if (!m_open)
             return Result::NotOpen;
         const bool wasPlaying = m_playing;
         m_playing = false;
         if (wasPlaying && !m_failed)
-            m_media->pause();
+            gst_element_set_state(m_pipeline, GST_STATE_PAUSED);
         if (m_notifyPending) {
             m_notifyPending = false;
             post(NotifyAborted);
@@ -169,6 +225,20 @@ private:
             post(NotifyFailure);
     }
 
+    // A state change refused on the spot posts its error on the bus too;
+    // this makes sure of a failure even where it does not.
+    void postFailure(const QString &why)
+    {
+        const quint64 generation = m_generation;
+        QMetaObject::invokeMethod(
+            &m_context,
+            [this, generation, why] {
+                if (generation == m_generation)
+                    failed(why);
+            },
+            Qt::QueuedConnection);
+    }
+
     // Notices go through the event loop so that no handler runs inside a
     // command; the generation drops those of a file closed in between.
     void post(int code)
@@ -186,14 +256,19 @@ private:
     void release()
     {
         ++m_generation;
+        m_open = false;
         m_playing = false;
         m_failed = false;
         m_notifyPending = false;
-        if (m_media) {
-            m_media->disconnect(&m_context);
-            // Deleted at once so that thousands of chimes leave no pipelines behind.
-            m_media.reset();
-            m_audio.reset();
+        if (m_pipeline) {
+            // Stopped for good before it goes: its threads are joined here,
+            // so thousands of chimes leave nothing behind.
+            gst_element_set_state(m_pipeline, GST_STATE_NULL);
+            GstBus *bus = gst_element_get_bus(m_pipeline);
+            gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
+            gst_object_unref(bus);
+            gst_object_unref(m_pipeline);
+            m_pipeline = nullptr;
         }
     }
 
@@ -201,9 +276,9 @@ private:
     QString m_fileName;
     CompletionHandler m_handler;
     QObject m_context;
-    std::unique_ptr<QMediaPlayer> m_media;
-    std::unique_ptr<QAudioOutput> m_audio;
+    GstElement *m_pipeline = nullptr;
     quint64 m_generation = 0;
+    bool m_open = false;
     bool m_notifyNext = false;
     bool m_notifyPending = false;
     bool m_playing = false;
@@ -227,5 +302,5 @@ QString describe(ChimePlayer::Result result)
 
 std::unique_ptr<ChimePlayer> makeChimePlayer()
 {
-    return std::make_unique<QtChimePlayer>();
+    return std::make_unique<GstChimePlayer>();
 }

@@ -19,7 +19,7 @@ for f in usr/lib/tintarel/Tintarel usr/lib/tintarel/TintarelPanel usr/lib/tintar
   grep -q " \./$f\$" <<<"$contents" || fail "missing $f"
 done
 depends=$(dpkg-deb -f "$deb" Depends)
-for p in libqt6widgets6 libqt6multimedia6 gstreamer1.0-plugins-good fonts-liberation2 qt6-qpa-plugins; do
+for p in libqt6widgets6 libgstreamer1.0-0 gstreamer1.0-plugins-base gstreamer1.0-plugins-good fonts-liberation2 qt6-qpa-plugins; do
   grep -q "$p" <<<"$depends" || fail "does not depend on $p"
 done
 

@@ -1,8 +1,8 @@
 # Debian packages Tintarel needs, by use, and what the set-up scripts share.
 # Sourced by them.
-BUILD_PACKAGES="cmake ninja-build pkg-config g++ qt6-base-dev qt6-multimedia-dev libxcb1-dev
+BUILD_PACKAGES="cmake ninja-build pkg-config g++ qt6-base-dev libgstreamer1.0-dev libxcb1-dev
   libxcb-screensaver0-dev libmp3lame-dev libglib2.0-dev"
-RUN_PACKAGES="gstreamer1.0-plugins-good fonts-liberation2 qt6-image-formats-plugins
+RUN_PACKAGES="gstreamer1.0-plugins-base gstreamer1.0-plugins-good fonts-liberation2 qt6-image-formats-plugins
   gsettings-desktop-schemas"
 TEST_PACKAGES="xvfb xauth x11-utils x11-xserver-utils xdotool faketime lame desktop-file-utils
   util-linux dbus dpkg-dev"
