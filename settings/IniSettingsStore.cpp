@@ -3,7 +3,10 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLockFile>
+#include <QDateTime>
+#include <QDirIterator>
 #include <QMap>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStringList>
@@ -16,6 +19,25 @@ namespace {
 QString keyPath(const QString &section, const QString &key)
 {
     return section + QLatin1Char('/') + key;
+}
+
+// A writer killed half-way leaves its scratch copy behind
+// ("Tintarel.ini.write-Ab3xYz", perhaps with ".read" or a suffix of QSettings'
+// own after it). The next writer,
+// holding the lock, removes those old enough that no live writer can own them.
+void removeOrphanedCopies(const QString &filePath)
+{
+    const QFileInfo info(filePath);
+    const QRegularExpression scratch(QStringLiteral("^%1\\.write-[A-Za-z0-9]{6}(\\..*)?$")
+                                         .arg(QRegularExpression::escape(info.fileName())));
+    const QDateTime old = QDateTime::currentDateTimeUtc().addSecs(-60);
+    QDirIterator it(info.absolutePath(), QDir::Files | QDir::Hidden | QDir::System);
+    while (it.hasNext()) {
+        it.next();
+        const QFileInfo entry = it.fileInfo();
+        if (scratch.match(entry.fileName()).hasMatch() && entry.lastModified().toUTC() < old)
+            QFile::remove(entry.filePath());
+    }
 }
 
 } // namespace
@@ -67,11 +89,12 @@ bool IniSettingsStore::write(const QString &section, const QString &key, const Q
     lock.setStaleLockTime(3000);
     if (!lock.tryLock(5000))
         return false;
+    removeOrphanedCopies(m_filePath);
 
     // The change is made on a copy of the file as it is on disk (never on a
     // cached reading of it), and the copy replaces the file only when all of
     // it was understood: QSettings drops lines it cannot parse when it writes.
-    QTemporaryFile copy(m_filePath + QStringLiteral(".XXXXXX"));
+    QTemporaryFile copy(m_filePath + QStringLiteral(".write-XXXXXX"));
     if (!copy.open())
         return false;
     if (info.exists()) {

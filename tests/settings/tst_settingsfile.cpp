@@ -68,6 +68,51 @@ private Q_SLOTS:
         // A stale writer lock does not block the next writer for long.
         QVERIFY(store.write(QStringLiteral("Position"), QStringLiteral("Left"), QStringLiteral("5")));
     }
+
+    void leftoversOfKilledWritersAreCleared_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("ageSeconds");
+        QTest::addColumn<bool>("removed");
+        QTest::newRow("old copy") << "Tintarel.ini.write-Ab3xYz" << 3600 << true;
+        QTest::newRow("old copy read back") << "Tintarel.ini.write-Q9z0aB.read" << 120 << true;
+        QTest::newRow("old copy's own lock") << "Tintarel.ini.write-Q9z0aB.lock" << 120 << true;
+        QTest::newRow("copy of a writer still at work") << "Tintarel.ini.write-Ab3xYz" << 0 << false;
+        QTest::newRow("the user's backup") << "Tintarel.ini.backup" << 3600 << false;
+        QTest::newRow("another program's copy") << "Other.ini.write-Ab3xYz" << 3600 << false;
+        QTest::newRow("not a copy name") << "Tintarel.ini.write-toolongname" << 3600 << false;
+    }
+
+    void leftoversOfKilledWritersAreCleared()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, ageSeconds);
+        QFETCH(bool, removed);
+        QTemporaryDir dir;
+        const QString file = dir.path() + QStringLiteral("/Tintarel.ini");
+        IniSettingsStore store(file);
+        QVERIFY(store.write(QStringLiteral("Position"), QStringLiteral("Top"), QStringLiteral("1")));
+
+        QFile leftover(dir.filePath(name));
+        QVERIFY(leftover.open(QIODevice::WriteOnly));
+        leftover.write("[Position]\nTop=1\n");
+        QVERIFY(leftover.flush());
+        QVERIFY(leftover.setFileTime(QDateTime::currentDateTime().addSecs(-ageSeconds),
+                                     QFileDevice::FileModificationTime));
+        leftover.close();
+
+        QVERIFY(store.write(QStringLiteral("Position"), QStringLiteral("Left"), QStringLiteral("2")));
+        QCOMPARE(QFileInfo::exists(leftover.fileName()), !removed);
+        QCOMPARE(store.read(QStringLiteral("Position"), QStringLiteral("Top")), QStringLiteral("1"));
+        // The write itself leaves nothing beside the file and its lock.
+        QDir folder(dir.path());
+        QStringList others = folder.entryList(QDir::Files | QDir::Hidden);
+        others.removeAll(QStringLiteral("Tintarel.ini"));
+        others.removeAll(QStringLiteral("Tintarel.ini.writer-lock"));
+        if (!removed)
+            others.removeAll(name);
+        QCOMPARE(others, QStringList());
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_SettingsFile)
