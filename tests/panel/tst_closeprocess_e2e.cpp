@@ -1,4 +1,4 @@
-#include "TestDisplay.h"
+#include "OwnDisplayMain.h"
 #include "basProcess.h"
 
 #include <QApplication>
@@ -245,17 +245,7 @@ private Q_SLOTS:
 // so the display is started before the application connects to it.
 int main(int argc, char *argv[])
 {
-    TestDisplay display;
-    if (!display.start())
-        qFatal("Xvfb did not start");
-    QTemporaryDir runtime;
-    QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
-    qputenv("DISPLAY", display.name().toLatin1());
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    QApplication app(argc, argv);
-    tst_CloseProcessE2E test(display.name());
-    return QTest::qExec(&test, argc, argv);
+    return runOnOwnDisplay<QApplication, tst_CloseProcessE2E>(argc, argv);
 }
 
 #include "tst_closeprocess_e2e.moc"

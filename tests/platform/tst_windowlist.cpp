@@ -1,4 +1,4 @@
-#include "TestDisplay.h"
+#include "OwnDisplayMain.h"
 #include "WindowList.h"
 
 #include <QGuiApplication>
@@ -281,17 +281,7 @@ private Q_SLOTS:
 // started before the application connects to it.
 int main(int argc, char *argv[])
 {
-    TestDisplay display;
-    if (!display.start())
-        qFatal("Xvfb did not start");
-    QTemporaryDir runtime;
-    QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
-    qputenv("DISPLAY", display.name().toLatin1());
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    QGuiApplication app(argc, argv);
-    tst_WindowList test(display.name());
-    return QTest::qExec(&test, argc, argv);
+    return runOnOwnDisplay<QGuiApplication, tst_WindowList>(argc, argv);
 }
 
 #include "tst_windowlist.moc"
