@@ -14,7 +14,6 @@ build="${1:-build-bench}"
 quarters="${2:-192}"
 csv="${SOAK_CSV:-$build/soak.csv}"
 clock="$(cd "$build/program" && pwd)/Tintarel"
-preload=/usr/lib/x86_64-linux-gnu/faketime/libfaketimeMT.so.1
 first_quarter="2026-12-07 00:00:00" # two whole days from here, midnight included
 lead=2          # seconds before each quarter the wall clock is moved to
 start_limit=12  # seconds after the jump by which the melody must have started
@@ -22,34 +21,13 @@ end_limit=150   # seconds after the jump by which the sequence must be over
 rss_goal=2048   # kB of resident memory growth allowed after the first hour
 baseline=4      # quarters in the first simulated hour, left out of the growth
 
-home=$(mktemp -d)
-# Xvfb picks a free display itself: other X servers may run on this machine.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -noreset -nolisten tcp 3>"$home/display" >/dev/null 2>&1 &
-xvfb=$!
-clock_pid=
-cleanup() {
-  if [ -n "$clock_pid" ]; then kill "$clock_pid" 2>/dev/null || true; wait "$clock_pid" 2>/dev/null || true; fi
-  kill "$xvfb" 2>/dev/null || true
+. "$(dirname "$0")/common.sh"
+bench_keep() {
   if [ -n "${SOAK_LOG:-}" ] && [ -f "$home/clock.log" ]; then cp "$home/clock.log" "$SOAK_LOG"; fi
-  rm -rf "$home"
 }
-trap cleanup EXIT
-for _ in $(seq 50); do [ -s "$home/display" ] && break; sleep 0.1; done
-display=":$(cat "$home/display")"
-mkdir -p "$home/config/Tintarel" "$home/runtime" && chmod 700 "$home/runtime"
+bench_display
 : >"$home/config/Tintarel/Tintarel.ini" # defaults: every quarter chimes, hours struck
-export DISPLAY="$display" XDG_CONFIG_HOME="$home/config" XDG_RUNTIME_DIR="$home/runtime"
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 
-# The fake time is replaced by a rename, so that the clock never reads a
-# half-written file.
-stamp="$home/faketime"
-set_wall_clock() {
-  echo "@$1" >"$stamp.new" && mv "$stamp.new" "$stamp"
-}
-# "YYYY-MM-DD hh:mm:ss" of a count of seconds, as plain arithmetic on the
-# calendar (no time zone enters it).
-at() { date -u -d "@$1" '+%Y-%m-%d %H:%M:%S'; }
 
 # The files a quarter plays, in order, with the default settings.
 expected() {
@@ -65,13 +43,7 @@ expected() {
 base=$(date -u -d "$first_quarter" +%s)
 set_wall_clock "$(at $((base - 600)))" # far from any quarter
 log="$home/clock.log"
-env LD_PRELOAD="$preload" FAKETIME_TIMESTAMP_FILE="$stamp" FAKETIME_NO_CACHE=1 FAKETIME_DONT_FAKE_MONOTONIC=1 \
-  QT_LOGGING_RULES="tintarel.chimes=true;tintarel.tick=true" \
-  QT_MESSAGE_PATTERN="%{time yyyy-MM-dd hh:mm:ss.zzz} %{message}" \
-  "$clock" >/dev/null 2>"$log" &
-clock_pid=$!
-for _ in $(seq 100); do grep -q ' show ' "$log" && break; sleep 0.1; done
-sleep 3
+start_faked_clock "$clock" "$log"
 
 size() { stat -c %s "$log"; }
 # The log written from byte $1 on.

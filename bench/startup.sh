@@ -7,14 +7,8 @@ build="${1:-build}"
 runs="${2:-10}"
 clock="$(cd "$build/program" && pwd)/Tintarel"
 
-display=":$((200 + $$ % 300))"
-Xvfb "$display" -screen 0 1280x1024x24 -noreset -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-home=$(mktemp -d)
-trap 'kill $xvfb 2>/dev/null; rm -rf "$home"' EXIT
-mkdir -p "$home/config" "$home/runtime" && chmod 700 "$home/runtime"
-export DISPLAY="$display" XDG_CONFIG_HOME="$home/config" XDG_RUNTIME_DIR="$home/runtime"
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+. "$(dirname "$0")/common.sh"
+bench_display
 
 # Milliseconds from start to a mapped window of the process; its RSS in kB
 # two seconds later.
