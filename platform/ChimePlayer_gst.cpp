@@ -186,6 +186,10 @@ private:
             post(NotifySuperseded);
         m_notifyPending = notify;
         m_playing = true;
+        // A file played to its end starts again from its beginning.
+        if (std::exchange(m_atEnd, false))
+            gst_element_seek_simple(m_pipeline, GST_FORMAT_TIME,
+                                    GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT), 0);
         if (gst_element_set_state(m_pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
             postFailure(QStringLiteral("cannot play"));
         return Result::Ok;
@@ -211,6 +215,7 @@ private:
         if (!m_playing)
             return;
         m_playing = false;
+        m_atEnd = true;
         if (std::exchange(m_notifyPending, false))
             post(NotifySuccessful);
     }
@@ -260,6 +265,7 @@ private:
         m_open = false;
         m_playing = false;
         m_failed = false;
+        m_atEnd = false;
         m_notifyPending = false;
         if (m_pipeline) {
             // Stopped for good before it goes: its threads are joined here,
@@ -288,6 +294,7 @@ private:
     bool m_notifyPending = false;
     bool m_playing = false;
     bool m_failed = false;
+    bool m_atEnd = false;
 };
 
 } // namespace

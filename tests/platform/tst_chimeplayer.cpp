@@ -149,7 +149,13 @@ void TestChimePlayer::playsToTheEnd()
     QCOMPARE(r.player->mode(), ChimePlayer::ModeStopped);
     QVERIFY(!r.noticeInsideCommand);
 
-    // A sound that ended stays open until "Close".
+    // A sound that ended stays open until "Close", and plays again from its start.
+    r.player->setNotify(true);
+    QCOMPARE(r.send(QStringLiteral("Play")), ChimePlayer::Result::Ok);
+    QCOMPARE(r.player->mode(), ChimePlayer::ModePlaying);
+    QTRY_COMPARE_WITH_TIMEOUT(r.notices, (QList<int>{ChimePlayer::NotifySuccessful, ChimePlayer::NotifySuccessful}),
+                              20000);
+    QCOMPARE(r.player->mode(), ChimePlayer::ModeStopped);
     QCOMPARE(r.send(QStringLiteral("close")), ChimePlayer::Result::Ok);
     QCOMPARE(r.player->mode(), ChimePlayer::ModeNotOpen);
 }
