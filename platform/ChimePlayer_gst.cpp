@@ -62,7 +62,7 @@ public:
         if (!gstreamerReady())
             return;
         if (GstElement *pipeline = gst_element_factory_make("playbin", nullptr))
-            gst_object_unref(pipeline);
+            gst_object_unref(gst_object_ref_sink(pipeline));
     }
 
     int mode() const override
