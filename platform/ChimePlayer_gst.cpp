@@ -231,32 +231,35 @@ private:
             post(NotifyFailure);
     }
 
-    // A state change refused on the spot posts its error on the bus too;
-    // this makes sure of a failure even where it does not.
-    void postFailure(const QString &why)
+    // Runs `step` from the event loop, unless the file was closed in between:
+    // no handler runs inside a command, and nothing of a closed file reaches
+    // the next one.
+    template <typename Step>
+    void later(Step step)
     {
         const quint64 generation = m_generation;
         QMetaObject::invokeMethod(
             &m_context,
-            [this, generation, why] {
+            [this, generation, step] {
                 if (generation == m_generation)
-                    failed(why);
+                    step();
             },
             Qt::QueuedConnection);
     }
 
-    // Notices go through the event loop so that no handler runs inside a
-    // command; the generation drops those of a file closed in between.
+    // A state change refused on the spot posts its error on the bus too;
+    // this makes sure of a failure even where it does not.
+    void postFailure(const QString &why)
+    {
+        later([this, why] { failed(why); });
+    }
+
     void post(int code)
     {
-        const quint64 generation = m_generation;
-        QMetaObject::invokeMethod(
-            &m_context,
-            [this, generation, code] {
-                if (generation == m_generation && m_handler)
-                    m_handler(code);
-            },
-            Qt::QueuedConnection);
+        later([this, code] {
+            if (m_handler)
+                m_handler(code);
+        });
     }
 
     void release()
