@@ -103,14 +103,14 @@ struct Bell {
 
 // Adds one decaying sine from sample `at` until it is 100 dB below full scale,
 // with a 1.5 ms rise so that the strike does not click.
-void addMode(std::vector<double> &out, std::size_t at, double freq, double amp, double t60, double phase)
+void addMode(std::vector<double> &out, std::size_t at, double freq, double amp, double t60)
 {
     const double audible = t60 * std::log10(amp / 1e-5) / 3.0;
     if (audible <= 0 || at >= out.size())
         return;
     const std::size_t end = std::min(out.size(), at + std::size_t(audible * kRate));
     const std::size_t rise = std::size_t(0.0015 * kRate);
-    std::complex<double> z = std::polar(amp, phase);
+    std::complex<double> z = amp;
     const std::complex<double> w = std::polar(std::pow(1e-3, 1.0 / (t60 * kRate)), 2 * kPi * freq / kRate);
     for (std::size_t i = at; i < end; ++i) {
         const std::size_t k = i - at;
@@ -119,10 +119,10 @@ void addMode(std::vector<double> &out, std::size_t at, double freq, double amp, 
     }
 }
 
-// One strike of a bell. No two are alike: the force of the blow, where the
-// clapper lands (which sets how strongly each partial's twin is excited) and
-// the phases change from strike to strike, and a harder blow brings out the
-// upper partials more than the lower ones.
+// One strike of a bell. No two are alike: the force of the blow and where the
+// clapper lands (which sets how strongly each partial and its twin are
+// excited, and how long they ring) change from strike to strike, and a harder
+// blow brings out the upper partials more than the lower ones.
 void strike(std::vector<double> &out, std::size_t at, const Bell &bell, Random &random)
 {
     const double size = kReferenceNote / bell.note;  // > 1 for a bigger bell
@@ -136,8 +136,11 @@ void strike(std::vector<double> &out, std::size_t at, const Bell &bell, Random &
                            * std::pow(force, 0.5 + 0.4 * p.ratio) * (1.0 + 0.12 * random.symmetric());
         const double t60 = p.t60 * decayScale * (1.0 + 0.05 * random.symmetric());
         const double twin = p.twinAmp * (0.5 + random.uniform());
-        addMode(out, at, f, amp, t60, 2 * kPi * random.uniform());
-        addMode(out, at, f + p.beatHz, amp * twin, t60 * 0.85, 2 * kPi * random.uniform());
+        // A blow sets every mode moving from rest, so each starts as a sine
+        // and a partial's twin starts in step with it: the pair beats from
+        // its loudest, and the strike note sounds at once.
+        addMode(out, at, f, amp, t60);
+        addMode(out, at, f + p.beatHz, amp * twin, t60 * 0.85);
     }
 
     // The clapper's impact: noise through a resonant band-pass (RBJ biquad).
