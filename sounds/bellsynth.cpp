@@ -55,7 +55,7 @@ struct Partial {
     double twinAmp;  // amplitude of the twin relative to the partial
 };
 
-constexpr std::array<Partial, 16> kPartials = {{
+constexpr std::array<Partial, 19> kPartials = {{
     {0.500, 0.28, 10.0, 0.45, 0.40},  // hum
     {1.000, 0.40, 6.0, 0.80, 0.35},   // prime
     {1.189, 0.40, 5.0, 1.30, 0.35},   // tierce
@@ -70,8 +70,11 @@ constexpr std::array<Partial, 16> kPartials = {{
     {6.740, 0.18, 0.55, 7.0, 0.30},
     {8.150, 0.14, 0.40, 8.2, 0.30},
     {9.620, 0.10, 0.30, 9.5, 0.30},
-    {11.30, 0.07, 0.22, 11.0, 0.30},
-    {13.10, 0.05, 0.16, 12.5, 0.30},
+    {11.30, 0.08, 0.22, 11.0, 0.30},
+    {13.10, 0.06, 0.16, 12.5, 0.30},
+    {15.20, 0.05, 0.12, 14.0, 0.30},
+    {17.60, 0.04, 0.09, 16.0, 0.30},
+    {20.30, 0.03, 0.07, 18.0, 0.30},
 }};
 
 constexpr double kReferenceNote = 415.305;  // G#4
@@ -144,7 +147,7 @@ void strike(std::vector<double> &out, std::size_t at, const Bell &bell, Random &
     }
 
     // The clapper's impact: noise through a resonant band-pass (RBJ biquad).
-    const double centre = std::min(3200.0, 7.0 * bell.note);
+    const double centre = std::min(4500.0, 9.0 * bell.note);
     const double q = 0.9;
     const double omega = 2 * kPi * centre / kRate;
     const double alpha = std::sin(omega) / (2 * q);
