@@ -296,8 +296,10 @@ Mixed mix(const Recording &r, const std::array<Bell, 5> &bells, std::uint64_t se
     Mixed m;
     for (m.ringOut = 0; m.ringOut <= 12; m.ringOut += 0.5) {
         m.pcm.assign(ringing.begin(), ringing.end());
-        for (std::size_t i = last; i < m.pcm.size(); ++i)
-            m.pcm[i] = float(m.pcm[i] * std::pow(10.0, -m.ringOut * double(i - last) / kRate / 20.0));
+        const double perSample = std::pow(10.0, -m.ringOut / kRate / 20.0);
+        double gain = 1.0;
+        for (std::size_t i = last; i < m.pcm.size(); ++i, gain *= perSample)
+            m.pcm[i] = float(m.pcm[i] * gain);
         const std::vector<double> blocks = loudness::blockPowers(m.pcm, kRate);
         const double loudest = loudness::lufs(*std::max_element(blocks.begin(), blocks.end()));
         for (std::size_t b = last / (kRate / 10); b < blocks.size(); ++b) {
