@@ -1,27 +1,31 @@
 // Tintarel's bell synthesiser: writes the sixteen chime recordings at build time.
 //
 // Bell model. A struck church bell rings as a sum of exponentially decaying
-// sine partials at fixed ratios to its strike note (the "prime"): the hum an
-// octave below (0.5), the prime (1), the minor-third tierce (1.19), the quint
-// (1.5), the nominal an octave above (2), and the upper partials (deciem 2.5,
-// undeciem 2.67, duodeciem 3, upper octave 4 and a few inharmonic ones above,
-// which make the metallic clang of the strike). No bell is perfectly round, so
-// every partial is a pair of modes a fraction of a hertz to a few hertz apart,
-// the second one weaker; the pair beats, which gives the slow wavering of a
-// real bell. Low partials ring longest (the hum lingers after everything else
-// has died away), high ones die within a fraction of a second, and a bigger
-// (lower) bell rings longer than a small one. The clapper's impact is a soft,
-// band-passed noise burst of a few milliseconds, and every partial starts with
-// a 1.5 ms ramp so that the strike does not click. Each bell is rendered once
-// and every strike adds a copy of it, scaled by a slightly varying force.
+// sine partials at fixed ratios to its strike note: the hum an octave below
+// (0.5), the prime (1), the minor-third tierce (1.19), the quint (1.5), the
+// nominal an octave above (2), and the upper partials (deciem 2.5, undeciem
+// 2.67, superquint 3, octave nominal 4 and inharmonic ones up to twenty times
+// the note, which make the clang of the strike). The ear hears the strike note
+// an octave below the nominal, from the nominal, superquint and octave nominal,
+// which are the strongest partials at the strike. No bell is perfectly round,
+// so every partial is a pair of modes a fraction of a hertz to a few hertz
+// apart, the second one weaker; the pair beats, which gives the slow wavering
+// of a real bell. Low partials ring longest (the hum lingers after everything
+// else has died away), high ones die within a fraction of a second, and a
+// bigger (lower) bell rings longer than a small one. The clapper's impact is a
+// band-passed noise burst of a few milliseconds, and every mode starts with a
+// 1.5 ms ramp so that the strike does not click. Every strike is rendered on
+// its own, slightly different from the last (see strike()).
 //
 // The recordings: Carill2, Carill3, Carill4 and Carill1 play one, two, three
 // and four changes of the Westminster quarters on four bells G#4 F#4 E4 B3
-// (three equal notes 0.5 s apart, the fourth held 1 s); CarillH<n> strikes a
-// deep E3 hour bell n times, 2.6 s apart. Each file ends in a faded tail, all
-// sixteen have the same RMS over their sounding part (10 ms frames at or above
-// -40 dBFS) and peak at most -2.5 dBFS before encoding. Everything is
-// deterministic: the noise comes from a fixed-seed generator of our own.
+// (three equal notes 0.45 s apart, the fourth held 0.9 s); CarillH<n> strikes
+// a deep E3 hour bell n times, 2.6 s apart. The bells are heard in the open
+// air with a light reverberation, each file rings out until it has fallen
+// 30 LU below its loudest moment before it fades, and all sixteen are
+// normalised on EBU R128 loudness (loudness.h), the hours 0.4 LU above the
+// quarters, with true peaks at most -2 dBTP before encoding. Everything is
+// deterministic: the variation comes from a fixed-seed generator of our own.
 //
 // Usage: tintarel_bellsynth OUTPUT_DIR [--verbose]
 #include "loudness.h"
