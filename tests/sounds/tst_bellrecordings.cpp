@@ -67,18 +67,17 @@ std::vector<std::size_t> onsets(const std::vector<float> &x)
     return found;
 }
 
-// Power at one frequency in a Hann-windowed stretch (Goertzel), per sample squared.
-double powerAt(const std::vector<float> &x, std::size_t from, std::size_t length, double hz)
+// Power at one frequency in a windowed stretch (Goertzel), per sample squared.
+double powerAt(const std::vector<float> &x, std::size_t from, const std::vector<double> &window, double hz)
 {
     const double c = 2 * std::cos(2 * std::numbers::pi * hz / kRate);
     double s1 = 0, s2 = 0;
-    for (std::size_t i = 0; i < length && from + i < x.size(); ++i) {
-        const double w = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * double(i) / double(length));
-        const double s = w * x[from + i] + c * s1 - s2;
+    for (std::size_t i = 0; i < window.size() && from + i < x.size(); ++i) {
+        const double s = window[i] * x[from + i] + c * s1 - s2;
         s2 = s1;
         s1 = s;
     }
-    return (s1 * s1 + s2 * s2 - c * s1 * s2) / double(length * length);
+    return (s1 * s1 + s2 * s2 - c * s1 * s2) / double(window.size() * window.size());
 }
 
 // The note a strike sounds, an octave below its nominal: the ear hears it from
@@ -92,14 +91,16 @@ double powerAt(const std::vector<float> &x, std::size_t from, std::size_t length
 QString noteAt(const std::vector<float> &x, std::size_t onset, std::size_t next)
 {
     const std::size_t skip = kRate / 50;
-    const std::size_t window = std::min<std::size_t>(kRate * 2 / 5, next - onset - skip);
+    std::vector<double> window(std::min<std::size_t>(kRate * 2 / 5, next - onset - skip));
+    for (std::size_t i = 0; i < window.size(); ++i)  // Hann
+        window[i] = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * double(i) / double(window.size()));
     std::array<double, 85> score{};
     for (int midi = 36; midi <= 84; ++midi)
         for (int partial = 2; partial <= 4; ++partial) {
             const double hz = partial * 440.0 * std::pow(2.0, (midi - 69) / 12.0);
             score[std::size_t(midi)] += (partial == 2 ? 2.0 : 1.0)
                                         * (powerAt(x, onset + skip, window, hz)
-                                           - (onset >= window ? powerAt(x, onset - window, window, hz) : 0.0));
+                                           - (onset >= window.size() ? powerAt(x, onset - window.size(), window, hz) : 0.0));
         }
     int best = int(std::max_element(score.begin() + 36, score.end()) - score.begin());
     const auto nominal = [&](int midi) { return powerAt(x, onset + skip, window, 2 * 440.0 * std::pow(2.0, (midi - 69) / 12.0)); };
