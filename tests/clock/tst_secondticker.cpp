@@ -51,16 +51,13 @@ void TestSecondTicker::clockStepIsCaughtUpAtTheNextTick()
 
 void TestSecondTicker::wallClockTicksOncePerSecond()
 {
-    QList<QTime> seen;
-    SecondTicker ticker([&] { seen << QTime::currentTime(); });
+    // Never twice within one second, as a timer running ahead of the clock would.
+    QStringList seen;
+    SecondTicker ticker([&] { seen << QTime::currentTime().toString(QStringLiteral("HH:mm:ss")); });
     ticker.start();
     QTRY_COMPARE_WITH_TIMEOUT(seen.size(), 3, 20000);
     ticker.stop();
-    // Never twice within one second, as a timer running ahead of the clock would.
-    for (int i = 1; i < seen.size(); ++i)
-        QVERIFY2(QTime(seen[i].hour(), seen[i].minute(), seen[i].second())
-                     > QTime(seen[i - 1].hour(), seen[i - 1].minute(), seen[i - 1].second()),
-                 qPrintable(seen[i - 1].toString(QStringLiteral("HH:mm:ss.zzz")) + QStringLiteral(" then ") + seen[i].toString(QStringLiteral("HH:mm:ss.zzz"))));
+    QCOMPARE(seen.removeDuplicates(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestSecondTicker)
