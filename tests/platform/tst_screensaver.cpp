@@ -13,72 +13,54 @@
 
 namespace {
 
-// A screen-saver service on the session bus, answering GetActive with a
-// set answer, an error, or never. It answers from a thread of its own, as a
-// service in another process would, while the client waits.
-class FakeSaverService : public QDBusVirtualObject
+// A screen-saver service at its usual path on a connection of its own to the
+// test's bus, answering GetActive with `active`, an error, or never. It
+// answers from a thread of its own, as a service in another process would,
+// while the client waits.
+class ServiceOnBus : public QDBusVirtualObject
 {
 public:
-    enum class Behaviour { Answer, Error, Hang };
+    enum Behaviour { Answer, Error, Hang };
+
+    explicit ServiceOnBus(const QString &service)
+        : connection(QDBusConnection::connectToBus(QDBusConnection::SessionBus, service)),
+          path(QLatin1Char('/') + QString(service).replace(QLatin1Char('.'), QLatin1Char('/')))
+    {
+        thread.start();
+        moveToThread(&thread);
+        registered = connection.isConnected() && connection.registerService(service)
+                     && connection.registerVirtualObject(path, this);
+    }
+    ~ServiceOnBus() override
+    {
+        connection.unregisterObject(path);
+        QDBusConnection::disconnectFromBus(connection.name());
+        thread.quit();
+        thread.wait();
+    }
 
     bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override
     {
-        if (message.member() != QLatin1String("GetActive"))
-            return false;
         ++calls;
-        if (behaviour == Behaviour::Answer)
+        if (behaviour == Answer)
             connection.send(message.createReply(QVariant(bool(active))));
-        else if (behaviour == Behaviour::Error)
+        else if (behaviour == Error)
             connection.send(message.createErrorReply(QDBusError::Failed, QStringLiteral("no idea")));
         return true;
     }
     QString introspect(const QString &) const override { return {}; }
 
-    std::atomic<Behaviour> behaviour = Behaviour::Answer;
+    QThread thread;
+    QDBusConnection connection;
+    QString path;
+    bool registered = false;
+    std::atomic<int> behaviour = Answer;
     std::atomic<bool> active = false;
     std::atomic<int> calls = 0;
 };
 
-// Owns a service name on its own connection to the test's bus.
-struct ServiceOnBus
-{
-    ServiceOnBus(const QString &service, const QString &path, const QString &connectionName)
-        : connection(QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName)),
-          name(connectionName), path(path)
-    {
-        thread.start();
-        fake.moveToThread(&thread);
-        registered = connection.isConnected() && connection.registerService(service)
-                     && connection.registerVirtualObject(path, &fake);
-    }
-    ~ServiceOnBus()
-    {
-        connection.unregisterObject(path);
-        QDBusConnection::disconnectFromBus(name);
-        thread.quit();
-        thread.wait();
-    }
-
-    FakeSaverService fake;
-    QThread thread;
-    QDBusConnection connection;
-    QString name;
-    QString path;
-    bool registered = false;
-};
-
 const QString gnome = QStringLiteral("org.gnome.ScreenSaver");
 const QString freedesktop = QStringLiteral("org.freedesktop.ScreenSaver");
-
-QString pathOf(const QString &service)
-{
-    return QLatin1Char('/') + QString(service).replace(QLatin1Char('.'), QLatin1Char('/'));
-}
-
-bool onX11()
-{
-    return QGuiApplication::platformName() == QLatin1String("xcb");
-}
 
 } // namespace
 
@@ -90,84 +72,68 @@ public:
     bool busRunning = false;
 
 private slots:
-    void x11ScreenSaverFollowsXset();
-    void sessionBusService_data();
-    void sessionBusService();
-    void hungServiceIsAskedOnceAtATime();
+    void x11ScreenSaverFollowsXset()
+    {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            QSKIP("no X display");
+        const std::unique_ptr<ScreenSaver> saver = makeScreenSaver();
+        QVERIFY(!saver->isActive());
+        QCOMPARE(QProcess::execute(QStringLiteral("xset"), {QStringLiteral("s"), QStringLiteral("activate")}), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(saver->isActive(), 10000);
+        QCOMPARE(QProcess::execute(QStringLiteral("xset"), {QStringLiteral("s"), QStringLiteral("reset")}), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!saver->isActive(), 10000);
+    }
+
+    void sessionBusService_data()
+    {
+        QTest::addColumn<QString>("service");
+        QTest::addColumn<int>("behaviour");
+        QTest::newRow("GNOME") << gnome << int(ServiceOnBus::Answer);
+        QTest::newRow("freedesktop") << freedesktop << int(ServiceOnBus::Answer);
+        QTest::newRow("freedesktop, failing") << freedesktop << int(ServiceOnBus::Error);
+        QTest::newRow("no service") << QString() << int(ServiceOnBus::Answer);
+    }
+
+    // Every question is answered by the service's state at that moment, from
+    // the first one on; a service that fails or is absent means not running.
+    void sessionBusService()
+    {
+        QFETCH(QString, service);
+        QFETCH(int, behaviour);
+        if (!busRunning)
+            QSKIP("no session bus of our own");
+        std::optional<ServiceOnBus> bus;
+        if (!service.isEmpty()) {
+            bus.emplace(service);
+            QVERIFY(bus->registered);
+            bus->behaviour = behaviour;
+        }
+        // A bound far above a service's answering time, so that a loaded machine passes too.
+        const std::unique_ptr<ScreenSaver> saver = makeScreenSaver(5000);
+        for (bool running : {true, false, true}) {
+            if (bus)
+                bus->active = running;
+            QCOMPARE(saver->isActive(), running && bus && behaviour == ServiceOnBus::Answer);
+        }
+    }
+
+    void hungServiceIsAskedOnceAtATime()
+    {
+        if (!busRunning)
+            QSKIP("no session bus of our own");
+        ServiceOnBus hung(freedesktop);
+        ServiceOnBus answering(gnome);
+        QVERIFY(hung.registered && answering.registered);
+        hung.behaviour = ServiceOnBus::Hang;
+        const std::unique_ptr<ScreenSaver> saver = makeScreenSaver(500);
+        for (bool running : {true, false, true}) {
+            answering.active = running;
+            QCOMPARE(saver->isActive(), running);
+        }
+        QCOMPARE(answering.calls, 3);
+        QCOMPARE(hung.calls, 1);
+    }
 };
-
-void TestScreenSaver::x11ScreenSaverFollowsXset()
-{
-    if (!onX11())
-        QSKIP("no X display");
-    const std::unique_ptr<ScreenSaver> saver = makeScreenSaver();
-    QVERIFY(!saver->isActive());
-
-    QCOMPARE(QProcess::execute(QStringLiteral("xset"), {QStringLiteral("s"), QStringLiteral("activate")}), 0);
-    QTRY_VERIFY_WITH_TIMEOUT(saver->isActive(), 10000);
-    QCOMPARE(QProcess::execute(QStringLiteral("xset"), {QStringLiteral("s"), QStringLiteral("reset")}), 0);
-    QTRY_VERIFY_WITH_TIMEOUT(!saver->isActive(), 10000);
-}
-
-void TestScreenSaver::sessionBusService_data()
-{
-    QTest::addColumn<QString>("service");
-    QTest::addColumn<int>("behaviour");
-    QTest::addColumn<bool>("active");
-
-    using B = FakeSaverService::Behaviour;
-    QTest::newRow("GNOME, running") << gnome << int(B::Answer) << true;
-    QTest::newRow("GNOME, not running") << gnome << int(B::Answer) << false;
-    QTest::newRow("freedesktop, running") << freedesktop << int(B::Answer) << true;
-    QTest::newRow("freedesktop, failing") << freedesktop << int(B::Error) << true;
-    QTest::newRow("no service") << QString() << int(B::Answer) << true;
-}
-
-// Every question is answered by the service's state at that moment, from
-// the first one on; a service that fails or is absent means not running.
-void TestScreenSaver::sessionBusService()
-{
-    QFETCH(QString, service);
-    QFETCH(int, behaviour);
-    QFETCH(bool, active);
-    if (!busRunning)
-        QSKIP("no session bus of our own");
-
-    std::optional<ServiceOnBus> bus;
-    if (!service.isEmpty()) {
-        bus.emplace(service, pathOf(service), QString::fromLatin1(QTest::currentDataTag()));
-        QVERIFY(bus->registered);
-        bus->fake.behaviour = FakeSaverService::Behaviour(behaviour);
-        bus->fake.active = active;
-    }
-    const bool answers = bus && bus->fake.behaviour == FakeSaverService::Behaviour::Answer;
-
-    // A bound far above a service's answering time, so that a loaded machine passes too.
-    const std::unique_ptr<ScreenSaver> saver = makeScreenSaver(5000);
-    for (bool running : {active, !active, active}) {
-        if (bus)
-            bus->fake.active = running;
-        QCOMPARE(saver->isActive(), answers && running);
-    }
-}
-
-void TestScreenSaver::hungServiceIsAskedOnceAtATime()
-{
-    if (!busRunning)
-        QSKIP("no session bus of our own");
-    ServiceOnBus hung(freedesktop, pathOf(freedesktop), QStringLiteral("hung"));
-    ServiceOnBus answering(gnome, pathOf(gnome), QStringLiteral("answering"));
-    QVERIFY(hung.registered && answering.registered);
-    hung.fake.behaviour = FakeSaverService::Behaviour::Hang;
-
-    const std::unique_ptr<ScreenSaver> saver = makeScreenSaver(500);
-    for (bool running : {true, false, true}) {
-        answering.fake.active = running;
-        QCOMPARE(saver->isActive(), running);
-    }
-    QCOMPARE(answering.fake.calls, 3);
-    QCOMPARE(hung.fake.calls, 1);
-}
 
 // Runs against an X server and a session bus of its own, so that activating
 // the screen saver disturbs no other test and no service of the real session
@@ -179,26 +145,16 @@ int main(int argc, char **argv)
     TestDisplay display;
     qputenv("QT_QPA_PLATFORM", display.start() ? "xcb" : "offscreen");
     qputenv("DISPLAY", display.name().toLatin1());
-
-    QProcess dbus;
+    TestProgram dbus;
     dbus.start(QStringLiteral("dbus-daemon"),
                {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
     const bool busRunning = dbus.waitForReadyRead(20000);
-    if (busRunning)
-        qputenv("DBUS_SESSION_BUS_ADDRESS", dbus.readLine().trimmed());
-    else
-        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    qputenv("DBUS_SESSION_BUS_ADDRESS", busRunning ? dbus.readLine().trimmed() : QByteArray());
 
-    int result = 0;
-    {
-        QGuiApplication app(argc, argv);
-        TestScreenSaver test;
-        test.busRunning = busRunning;
-        result = QTest::qExec(&test, argc, argv);
-    }
-    dbus.terminate();
-    dbus.waitForFinished(5000);
-    return result;
+    QGuiApplication app(argc, argv);
+    TestScreenSaver test;
+    test.busRunning = busRunning;
+    return QTest::qExec(&test, argc, argv);
 }
 
 #include "tst_screensaver.moc"
