@@ -7,6 +7,8 @@
 
 #include <QLoggingCategory>
 
+#include <cstdlib>
+
 namespace {
 
 Q_LOGGING_CATEGORY(lcChimes, "tintarel.chimes", QtWarningMsg)
@@ -15,6 +17,16 @@ QTime wholeSeconds(const QTime &time)
 {
     return QTime(time.hour(), time.minute(), time.second());
 }
+
+// A wake from sleep or a clock set by hand, rather than a correction of a
+// drifting clock.
+constexpr qint64 maxClockStepMs = 60 * 1000;
+
+// A melody may run past the 20 s after which the hours no longer follow it;
+// at three times that it is a wrong file or a sound whose end is never
+// reported, and it is cut with ten seconds of the failure hint left, well
+// before the next quarter.
+constexpr int longestMelodySeconds = 60;
 
 } // namespace
 
@@ -47,12 +59,18 @@ void ChimeSequencer::closePlayer()
     send(QStringLiteral("Close"));
 }
 
-void ChimeSequencer::tick()
+QDateTime ChimeSequencer::showTime()
 {
     const QDateTime now = m_time.now();
+    m_host.showTime(DateTimeValue::formatLongTime(DateTimeValue::fromTime(wholeSeconds(now.time()))));
+    return now;
+}
+
+void ChimeSequencer::tick()
+{
+    const QDateTime now = showTime();
     const QTime time = wholeSeconds(now.time());
     const double t = DateTimeValue::fromTime(time);
-    m_host.showTime(DateTimeValue::formatLongTime(t));
 
     const bool silent = m_quietRules.Silencieux(t);
     if (isPlaying() && silent) {
@@ -60,37 +78,55 @@ void ChimeSequencer::tick()
         send(QStringLiteral("Close"));
     }
 
+    // A step of the wall clock against real time: a wake from sleep, or the
+    // clock set. Beyond a minute the running sequence belongs to another
+    // moment and ends without another sound.
+    const qint64 offset = now.toMSecsSinceEpoch() - m_time.monotonicMs();
+    const qint64 step = m_clockOffsetMs ? offset - *m_clockOffsetMs : 0;
+    m_clockOffsetMs = offset;
+    if (std::abs(step) > maxClockStepMs && m_EtatCarillon != 0)
+        endAfterClockStep(step);
+
     const int m = time.minute();
     const int h = time.hour();
     const int s = time.second();
-    // Negative when midnight lies between the start and now, as a
-    // difference of two times of day is.
-    const int e = DateTimeValue::secondsOfDay(t) - DateTimeValue::secondsOfDay(m_DebutCarillon);
+    const int e = elapsedSeconds();
 
     switch (m_EtatCarillon) {
-    case 0:
+    case 0: {
         if (s > 5)
             break;
         if (silent) {
             m_host.AppliquerVisibilite();
             break;
         }
+        QString file;
+        int stateWhenPlaying = 1;
         if (m == 0) {
             m_host.refreshDate(now.date());
-            if (m_config.Carillons() >= 1)
-                startChime(QStringLiteral("Carill1.mp3"), 2);
-        } else if (m == 15) {
-            if (m_config.Carillons() == 3)
-                startChime(QStringLiteral("Carill2.mp3"), 1);
-        } else if (m == 30) {
-            if (m_config.Carillons() >= 2)
-                startChime(QStringLiteral("Carill3.mp3"), 1);
-        } else if (m == 45) {
-            if (m_config.Carillons() == 3)
-                startChime(QStringLiteral("Carill4.mp3"), 1);
+            if (m_config.Carillons() >= 1) {
+                file = QStringLiteral("Carill1.mp3");
+                stateWhenPlaying = 2;
+            }
+        } else if (m == 15 && m_config.Carillons() == 3) {
+            file = QStringLiteral("Carill2.mp3");
+        } else if (m == 30 && m_config.Carillons() >= 2) {
+            file = QStringLiteral("Carill3.mp3");
+        } else if (m == 45 && m_config.Carillons() == 3) {
+            file = QStringLiteral("Carill4.mp3");
+        }
+        // A quarter is named by its instant, not by the time shown: a clock
+        // set back over a quarter that has chimed finds it again and leaves
+        // it alone, while autumn's repeated hour is made of other instants
+        // and chimes again, and spring's skipped hour never shows.
+        const qint64 quarter = now.toSecsSinceEpoch() - (m % 15) * 60 - s;
+        if (!file.isEmpty() && m_lastQuarter != quarter) {
+            m_lastQuarter = quarter;
+            startChime(file, stateWhenPlaying);
         }
         m_host.AppliquerVisibilite();
         break;
+    }
 
     case 1:
         if (e >= 10 || !isPlaying()) {
@@ -115,6 +151,13 @@ void ChimeSequencer::tick()
             setEtatCarillon(-1);
         } else if (!striking && (e > 20 || ended)) {
             endSequence();
+        } else if (striking && e >= longestMelodySeconds) {
+            // A melody that does not end, or whose end is never reported,
+            // would hold the clock past the next quarters.
+            qCInfo(lcChimes) << "melody still playing after" << e << "s";
+            send(QStringLiteral("Stop"));
+            send(QStringLiteral("Close"));
+            setEtatCarillon(-1);
         }
         break;
     }
@@ -199,7 +242,27 @@ void ChimeSequencer::startChime(const QString &file, int stateWhenPlaying)
 {
     const bool ok = JouerCarillon(file);
     setEtatCarillon(ok ? stateWhenPlaying : -1);
-    m_DebutCarillon = currentTimeOfDay();
+    const QDateTime now = m_time.now();
+    m_DebutCarillon = DateTimeValue::fromTime(wholeSeconds(now.time()));
+    m_startWallMs = now.toMSecsSinceEpoch();
+    m_startMonotonicMs = m_time.monotonicMs();
+}
+
+int ChimeSequencer::elapsedSeconds() const
+{
+    // The wall clock's reading at the start carried on by real elapsed time:
+    // without a clock step this is the difference of the two times shown, in
+    // whole seconds; across a step or midnight it still counts what passed.
+    const qint64 carriedOnMs = m_startWallMs + (m_time.monotonicMs() - m_startMonotonicMs);
+    return int(carriedOnMs / 1000 - m_startWallMs / 1000);
+}
+
+void ChimeSequencer::endAfterClockStep(qint64 stepMs)
+{
+    qCInfo(lcChimes) << "wall clock stepped by" << stepMs / 1000 << "s";
+    if (isPlaying())
+        send(QStringLiteral("Stop"));
+    endSequence();
 }
 
 void ChimeSequencer::endSequence()
@@ -229,9 +292,4 @@ void ChimeSequencer::send(const QString &command)
     const ChimePlayer::Result result = m_player.command(command);
     if (result != ChimePlayer::Result::Ok)
         qCInfo(lcChimes).noquote() << command.toLower() << "failed:" << describe(result);
-}
-
-double ChimeSequencer::currentTimeOfDay() const
-{
-    return DateTimeValue::fromTime(wholeSeconds(m_time.now().time()));
 }

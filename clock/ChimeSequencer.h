@@ -4,7 +4,10 @@
 
 #include <QDate>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QString>
+
+#include <optional>
 
 class ChimePlayer;
 class Configuration;
@@ -32,18 +35,27 @@ public:
     virtual void refreshDate(const QDate &today) = 0;
 };
 
-// Where the clock reads the wall-clock time.
+// Where the clock reads the time: the wall clock it shows, and a clock that
+// counts real elapsed time, which no setting of the wall clock moves.
 class TimeSource
 {
 public:
     virtual ~TimeSource() = default;
     virtual QDateTime now() const = 0;
+    virtual qint64 monotonicMs() const = 0;
 };
 
+// The monotonic clock stands still while the machine sleeps, so a wake shows
+// as a step of the wall clock against it.
 class SystemTimeSource final : public TimeSource
 {
 public:
+    SystemTimeSource() { m_monotonic.start(); }
     QDateTime now() const override { return QDateTime::currentDateTime(); }
+    qint64 monotonicMs() const override { return m_monotonic.elapsed(); }
+
+private:
+    QElapsedTimer m_monotonic;
 };
 
 // The once-a-second chime schedule: starts the quarter chimes, the melody of
@@ -64,6 +76,9 @@ public:
 
     // One tick of the clock: show the time, ask the quiet rules, advance the sequence.
     void tick();
+    // Shows the time of day as the tick does, in whole seconds, and returns
+    // the moment read.
+    QDateTime showTime();
 
     // Starts one file from the sound folder; true when it is playing.
     bool JouerCarillon(const QString &file);
@@ -90,7 +105,8 @@ private:
     void send(const QString &command);
     void startChime(const QString &file, int stateWhenPlaying);
     void endSequence();
-    double currentTimeOfDay() const;
+    void endAfterClockStep(qint64 stepMs);
+    int elapsedSeconds() const;
 
     const Configuration &m_config;
     QuietRules &m_quietRules;
@@ -101,4 +117,12 @@ private:
 
     int m_EtatCarillon = 0;
     double m_DebutCarillon = 0;
+    // The latest start attempt on both clocks, in milliseconds.
+    qint64 m_startWallMs = 0;
+    qint64 m_startMonotonicMs = 0;
+    // The wall clock less the monotonic clock at the previous tick.
+    std::optional<qint64> m_clockOffsetMs;
+    // The start of the latest quarter whose sound was started, in seconds
+    // since the epoch.
+    std::optional<qint64> m_lastQuarter;
 };

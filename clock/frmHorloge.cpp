@@ -160,8 +160,7 @@ void frmHorloge::Load()
     MettreEnPage();
 
     lblDate->setVisible(m_config.Calendrier() == 1);
-    const QDateTime now = m_timeSource.now();
-    showTime(DateTimeValue::formatLongTime(DateTimeValue::fromTime(now.time())));
+    const QDateTime now = m_sequencer->showTime();
     lblDate->setText(userLocale().toString(now.date(), QLocale::LongFormat));
 
     if (m_config.Visibilité() != 0)

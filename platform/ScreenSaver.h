@@ -7,9 +7,11 @@ class ScreenSaver
 {
 public:
     virtual ~ScreenSaver() = default;
-    // Must answer at once: the clock asks on every tick.
+    // The state at the moment of the call. The clock asks on every tick, so
+    // this never blocks for longer than a few milliseconds.
     virtual bool isActive() = 0;
 };
 
-// The screen saver of this platform.
-std::unique_ptr<ScreenSaver> makeScreenSaver();
+// The screen saver of this platform. A service that takes longer than
+// answerWaitMs to answer is heard at the next question instead.
+std::unique_ptr<ScreenSaver> makeScreenSaver(int answerWaitMs = 5);

@@ -2,13 +2,17 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QGuiApplication>
-#include <QObject>
 #include <QString>
-#include <cstdlib>
+#include <QThread>
 #include <QtGui/qguiapplication_platform.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <optional>
 #include <vector>
 
 #include <xcb/screensaver.h>
@@ -49,54 +53,74 @@ bool x11ScreenSaverOn()
     return reply->state == XCB_SCREENSAVER_STATE_ON || reply->state == XCB_SCREENSAVER_STATE_CYCLE;
 }
 
-// One session-bus screen-saver service, asked in the background. Only one
-// question is outstanding at a time, so a service that never answers costs
-// nothing more than its timeout.
+// One session-bus screen-saver service. The reply is taken in by the bus's
+// own thread, so a question can be waited for without turning the event
+// loop. Only one question is outstanding at a time: a service that never
+// answers costs one short wait per timeout.
 class BusScreenSaver
 {
 public:
     BusScreenSaver(QString service, QString path) : m_service(std::move(service)), m_path(std::move(path)) {}
 
-    bool lastAnswer() const { return m_active; }
-
-    void ask(QObject *context)
+    // Sends a question unless one is outstanding; true when it did.
+    bool ask()
     {
+        collect();
         if (m_pending)
-            return;
+            return false;
         QDBusConnection bus = QDBusConnection::sessionBus();
         if (!bus.isConnected())
-            return;
+            return false;
         QDBusMessage message = QDBusMessage::createMethodCall(m_service, m_path, m_service,
                                                               QStringLiteral("GetActive"));
         // Asking must never start a screen saver that is not running yet.
         message.setAutoStartService(false);
-        m_pending = new QDBusPendingCallWatcher(bus.asyncCall(message, timeoutMs), context);
-        QObject::connect(m_pending, &QDBusPendingCallWatcher::finished, context,
-                         [this](QDBusPendingCallWatcher *watcher) {
-                             const QDBusPendingReply<bool> reply = *watcher;
-                             m_active = !reply.isError() && reply.value();
-                             watcher->deleteLater();
-                             if (m_pending == watcher)
-                                 m_pending = nullptr;
-                         });
+        m_pending.emplace(bus.asyncCall(message, timeoutMs));
+        m_askedAt.start();
+        return true;
+    }
+
+    bool answered() const { return !m_pending || m_pending->isFinished(); }
+
+    // The latest answer, as long as its question is recent enough to speak
+    // for this moment; an error or no answer counts as not running.
+    bool active()
+    {
+        collect();
+        return m_active && m_answerAskedAt.isValid() && m_answerAskedAt.elapsed() <= maxAnswerAgeMs;
     }
 
 private:
+    void collect()
+    {
+        if (!m_pending || !m_pending->isFinished())
+            return;
+        const QDBusPendingReply<bool> reply = *m_pending;
+        m_active = !reply.isError() && reply.value();
+        m_answerAskedAt = m_askedAt;
+        m_pending.reset();
+    }
+
     static constexpr int timeoutMs = 5000;
+    // A service slower than the clock's wait speaks for the next tick.
+    static constexpr qint64 maxAnswerAgeMs = 2000;
     QString m_service;
     QString m_path;
-    QDBusPendingCallWatcher *m_pending = nullptr;
+    std::optional<QDBusPendingCall> m_pending;
+    QElapsedTimer m_askedAt;
+    QElapsedTimer m_answerAskedAt;
     bool m_active = false;
 };
 
 // True while the X server's screen saver is on, or while a session-bus
-// screen-saver service said so in its latest answer. GNOME answers only as
-// org.gnome.ScreenSaver, other desktops as org.freedesktop.ScreenSaver; a
-// service that is absent or fails counts as not running.
+// screen-saver service says so. GNOME answers only as org.gnome.ScreenSaver,
+// other desktops as org.freedesktop.ScreenSaver; a service that is absent or
+// fails counts as not running. Each call asks afresh and waits a bounded few
+// milliseconds for the answers.
 class LinuxScreenSaver final : public ScreenSaver
 {
 public:
-    LinuxScreenSaver()
+    explicit LinuxScreenSaver(int answerWaitMs) : m_answerWaitMs(answerWaitMs)
     {
         m_bus.emplace_back(QStringLiteral("org.gnome.ScreenSaver"), QStringLiteral("/org/gnome/ScreenSaver"));
         m_bus.emplace_back(QStringLiteral("org.freedesktop.ScreenSaver"),
@@ -106,23 +130,28 @@ public:
     bool isActive() override
     {
         bool active = x11ScreenSaverOn();
+        std::vector<BusScreenSaver *> asked;
         for (BusScreenSaver &service : m_bus) {
-            service.ask(&m_context);
-            active = active || service.lastAnswer();
+            if (service.ask())
+                asked.push_back(&service);
         }
+        const QDeadlineTimer deadline(m_answerWaitMs);
+        while (!std::all_of(asked.begin(), asked.end(), [](const BusScreenSaver *s) { return s->answered(); })
+               && !deadline.hasExpired())
+            QThread::usleep(100);
+        for (BusScreenSaver &service : m_bus)
+            active = service.active() || active;
         return active;
     }
 
 private:
-    // m_context, declared last, is destroyed first and takes the outstanding
-    // questions with it before the services they answer to.
+    int m_answerWaitMs;
     std::vector<BusScreenSaver> m_bus;
-    QObject m_context;
 };
 
 } // namespace
 
-std::unique_ptr<ScreenSaver> makeScreenSaver()
+std::unique_ptr<ScreenSaver> makeScreenSaver(int answerWaitMs)
 {
-    return std::make_unique<LinuxScreenSaver>();
+    return std::make_unique<LinuxScreenSaver>(answerWaitMs);
 }

@@ -1,36 +1,53 @@
 #include "ChimePlayer.h"
 #include "ChimeSequencer.h"
 #include "Configuration.h"
-#include "MemorySettingsStore.h"
 #include "DateTimeValue.h"
+#include "MemorySettingsStore.h"
 #include "QuietRules.h"
 
 #include <QFileInfo>
-#include <QMap>
+#include <QTimeZone>
 #include <QtTest>
 
 namespace {
 
-class FakeTime : public TimeSource
-{
-public:
-    QDateTime now() const override { return current; }
-    QDateTime current;
-};
+const QTimeZone paris("Europe/Paris");
 
-class FakeQuiet : public QuietRules
+// The world around the sequencer: the wall clock, which tests step, and the
+// monotonic clock, which only runs; the quiet rules; and the face.
+class FakeWorld : public TimeSource, public QuietRules, public ChimeHost
 {
 public:
+    explicit FakeWorld(QStringList &log) : m_log(log) {}
+    QDateTime now() const override { return QDateTime::fromMSecsSinceEpoch(wallMs, paris); }
+    qint64 monotonicMs() const override { return monoMs; }
     bool Silencieux(double) override { return silent; }
+    void AfficherAide(const QString &text) override
+    {
+        m_log << QStringLiteral("hint ") + text;
+        hints << text;
+    }
+    void AppliquerVisibilite() override { m_log << QStringLiteral("visibility"); }
+    void showTime(const QString &text) override { shownTimes << text; }
+    void refreshDate(const QDate &today) override { dates << today; }
+
+    qint64 wallMs = 0;
+    qint64 monoMs = 1000000;
     bool silent = false;
+    QStringList hints;
+    QStringList shownTimes;
+    QList<QDate> dates;
+
+private:
+    QStringList &m_log;
 };
 
-// A player whose sounds last a set number of seconds of the fake time.
-// Everything it is told goes to the shared log, in order.
+// A player whose sounds last a set number of real seconds. Everything it is
+// told goes to the shared log, in order.
 class FakePlayer : public ChimePlayer
 {
 public:
-    FakePlayer(const FakeTime &time, QStringList &log) : m_time(time), m_log(log) {}
+    FakePlayer(const FakeWorld &time, QStringList &log) : m_time(time), m_log(log) {}
 
     void setDeviceType(const QString &deviceType) override { m_deviceType = deviceType; }
     QString deviceType() const override { return m_deviceType; }
@@ -46,157 +63,93 @@ public:
     Result command(const QString &command) override
     {
         const QString file = QFileInfo(m_fileName).fileName();
+        const bool strike = file.startsWith(QLatin1String("CarillH"));
+        m_log << (command == QLatin1String("Open") ? QStringLiteral("Open ") + file : command);
         if (command == QLatin1String("Open")) {
-            m_log << QStringLiteral("Open ") + file;
-            opened << m_fileName;
-            m_open = false;
-            if (m_deviceType != QLatin1String("MPEGVideo") || missing.contains(file))
-                return Result::CannotOpenFile;
-            m_open = true;
-            m_failed = false;
-            m_playing = false;
-            m_length = lengthOf(file);
-            return Result::Ok;
+            opened << file;
+            if (!strike)
+                quarters << m_time.now().toSecsSinceEpoch() / 900;
+            m_open = m_deviceType == QLatin1String("MPEGVideo") && !missing.contains(file);
+            m_playing = m_failed = false;
+            m_length = lengths[strike ? 2 : file == QLatin1String("Carill1.mp3") ? 1 : 0];
+            return m_open ? Result::Ok : Result::CannotOpenFile;
         }
-        m_log << command;
-        if (command == QLatin1String("Close")) {
+        if (command == QLatin1String("Close"))
             m_open = m_playing = false;
-            return Result::Ok;
-        }
-        if (!m_open)
+        else if (!m_open)
             return Result::NotOpen;
-        if (command == QLatin1String("Play")) {
-            m_playing = true;
-            m_started = m_time.now();
-            return Result::Ok;
-        }
-        if (command == QLatin1String("Stop")) {
-            m_playing = false;
-            return Result::Ok;
-        }
-        return Result::UnknownCommand;
+        m_playing = command == QLatin1String("Play");
+        m_started = m_time.monotonicMs();
+        return Result::Ok;
     }
 
     int mode() const override
     {
         if (!m_open)
             return ModeNotOpen;
-        const bool sounding = m_playing && !m_failed && m_time.now() < m_started.addSecs(m_length);
-        return sounding ? ModePlaying : ModeStopped;
+        return m_playing && !m_failed && m_time.monotonicMs() < m_started + m_length * 1000 ? ModePlaying : ModeStopped;
     }
 
     // A completion notice, as the event loop would deliver it between ticks.
     void notify(int code)
     {
-        if (code == NotifyFailure)
-            m_failed = true;
+        m_failed = code == NotifyFailure;
         if (m_handler)
             m_handler(code);
     }
-    bool hasHandler() const { return bool(m_handler); }
 
-    int chimeLength = 30;
-    int melodyLength = 10;
-    int strikeLength = 10;
+    QList<int> lengths{30, 10, 10}; // quarter chime, melody, hour strike, in seconds
     QStringList missing;
     QStringList opened;
+    QList<qint64> quarters; // of each quarter's sound started
 
 private:
-    int lengthOf(const QString &file) const
-    {
-        if (file.startsWith(QLatin1String("CarillH")))
-            return strikeLength;
-        return file == QLatin1String("Carill1.mp3") ? melodyLength : chimeLength;
-    }
-
-    const FakeTime &m_time;
+    const FakeWorld &m_time;
     QStringList &m_log;
     QString m_deviceType;
     QString m_fileName;
     CompletionHandler m_handler;
-    QDateTime m_started;
-    int m_length = 0;
+    qint64 m_started = 0;
+    qint64 m_length = 0;
     bool m_open = false;
     bool m_playing = false;
     bool m_failed = false;
 };
 
-class FakeHost : public ChimeHost
-{
-public:
-    explicit FakeHost(QStringList &log) : m_log(log) {}
-
-    void AfficherAide(const QString &text) override
-    {
-        m_log << QStringLiteral("hint ") + text;
-        hints << text;
-    }
-    void AppliquerVisibilite() override
-    {
-        m_log << QStringLiteral("visibility");
-        visibilityAt << tickNumber;
-    }
-    void showTime(const QString &text) override { shownTimes << text; }
-    void refreshDate(const QDate &today) override
-    {
-        m_log << QStringLiteral("date");
-        dates << today;
-    }
-
-    int tickNumber = 0;
-    QStringList hints;
-    QList<int> visibilityAt;
-    QStringList shownTimes;
-    QList<QDate> dates;
-
-private:
-    QStringList &m_log;
-};
-
 const QString folder = QStringLiteral("/opt/tintarel");
-const QDate day(2026, 12, 6);
 
-// The sequencer with fakes around it; settings at their defaults.
+// The sequencer with fakes around it, settings at their defaults, and its
+// clocks a few milliseconds past `start`: a time on 6 December 2026, or a
+// date and time, in Paris unless it gives its offset.
 struct Rig
 {
+    explicit Rig(const QString &start = QStringLiteral("10:15:00"))
+    {
+        const QString text = start.contains(QLatin1Char('T')) ? start : QStringLiteral("2026-12-06T") + start;
+        QDateTime begin = QDateTime::fromString(text, Qt::ISODate);
+        if (begin.timeSpec() == Qt::LocalTime)
+            begin = QDateTime(begin.date(), begin.time(), paris);
+        world.wallMs = begin.toMSecsSinceEpoch() + 3;
+    }
+    bool eachQuarterOnce() const
+    {
+        return QSet<qint64>(player.quarters.begin(), player.quarters.end()).size() == player.quarters.size();
+    }
+    // One tick, then a second passes.
+    void tick()
+    {
+        sequencer.tick();
+        world.wallMs += 1000;
+        world.monoMs += 1000;
+    }
+
     MemorySettingsStore store;
     std::unique_ptr<Configuration> config = Configuration::create(store);
-    FakeTime time;
-    FakeQuiet quiet;
     QStringList log;
-    FakePlayer player{time, log};
-    FakeHost host{log};
-    ChimeSequencer sequencer{*config, quiet, player, host, time, folder};
-
-    // One tick at i seconds after begin, a few milliseconds past the second.
-    void tickAt(const QDateTime &begin, int i)
-    {
-        time.current = begin.addSecs(i);
-        host.tickNumber = i;
-        sequencer.tick();
-    }
+    FakeWorld world{log};
+    FakePlayer player{world, log};
+    ChimeSequencer sequencer{*config, world, player, world, world, folder};
 };
-
-QDateTime at(const QTime &time, int msec = 3)
-{
-    return QDateTime(day, time).addMSecs(msec);
-}
-
-QString joined(const QList<int> &numbers)
-{
-    QStringList parts;
-    for (int n : numbers)
-        parts << QString::number(n);
-    return parts.join(QLatin1Char(' '));
-}
-
-QStringList fileNames(const QStringList &paths)
-{
-    QStringList names;
-    for (const QString &path : paths)
-        names << QFileInfo(path).fileName();
-    return names;
-}
 
 } // namespace
 
@@ -205,364 +158,221 @@ class TestChimeSequencer : public QObject
     Q_OBJECT
 
 private slots:
-    void sequence_data();
-    void sequence();
-    void quarterChimeTalksToPlayerAndFace();
-    void failureHintRepeatsUntilIdle();
-    void dateRefresh_data();
-    void dateRefresh();
-    void completionNotices_data();
-    void completionNotices();
-    void userStopWithNothingPlaying();
-    void shownTimeIsTruncated();
-    void wholeDay_data();
-    void wholeDay();
-};
+    // Each row runs the machine one tick a second from its start and compares
+    // the state changes ("tick:state") and the files opened. Setup: Cn
+    // Carillons, Hn EnumHeures, a/b/c the lengths of quarter chime, melody and
+    // strike, -File a missing file. Events before a tick: quiet (silent from
+    // then on), stop (the user's), fail (the player's failure notice), notify
+    // (the other notices), +n/-n a step of the wall clock by n seconds.
+    void sequence_data()
+    {
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<int>("ticks");
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("events");
+        QTest::addColumn<QString>("trace");
+        QTest::addColumn<QString>("files");
+        auto row = [](const char *name, const char *start, int ticks, const char *setup, const char *events,
+                      const char *trace, const char *files) {
+            QTest::newRow(name) << QString::fromLatin1(start) << ticks << QString::fromLatin1(setup)
+                                << QString::fromLatin1(events) << QString::fromLatin1(trace) << QString::fromLatin1(files);
+        };
 
-// Each row runs the machine one tick a second from its start and compares
-// the state changes ("tick:state"), the files opened and the ticks at which
-// the visibility rule ran.
-void TestChimeSequencer::sequence_data()
-{
-    QTest::addColumn<QTime>("start");
-    QTest::addColumn<int>("ticks");
-    QTest::addColumn<int>("carillons");
-    QTest::addColumn<int>("enumHeures");
-    QTest::addColumn<QList<int>>("lengths"); // chime, melody, strike in seconds
-    QTest::addColumn<QStringList>("missing");
-    QTest::addColumn<QList<int>>("events"); // tick of silence, user stop, failure notice; -1 none
-    QTest::addColumn<QString>("trace");
-    QTest::addColumn<QStringList>("files");
-    QTest::addColumn<QString>("visibility");
+        // The schedule.
+        row("quarter past ends by itself", "10:15:00", 20, "7/10/10", "", "0:1 7:0", "Carill2");
+        row("quarter past cut at 10 s", "10:15:00", 20, "", "", "0:1 10:0", "Carill2");
+        row("half past with Carillons 2", "10:30:00", 20, "C2", "", "0:1 10:0", "Carill3");
+        row("quarter past with Carillons 2", "10:15:00", 20, "C2", "", "", "");
+        row("quarter to with Carillons 3", "10:45:00", 20, "", "", "0:1 10:0", "Carill4");
+        row("half past with Carillons 1", "10:30:00", 20, "C1", "", "", "");
+        row("full hour with Carillons 0", "11:00:00", 20, "C0", "", "", "");
+        row("first tick at second 3", "10:15:03", 20, "", "", "0:1 10:0", "Carill2");
+        row("first tick at second 6", "10:15:06", 20, "", "", "", "");
+        row("chime shorter than the start window is not repeated", "10:15:00", 20, "2/10/10", "", "0:1 2:0", "Carill2");
+        row("melody then the hours", "14:00:00", 30, "30/12/5", "", "0:2 12:3 17:0", "Carill1 CarillH2");
+        row("melody ending at 20 s is followed", "14:00:00", 30, "30/20/5", "", "0:2 20:3 25:0", "Carill1 CarillH2");
+        row("strike cut at 40 s", "14:00:00", 59, "30/12/90", "", "0:2 12:3 52:0", "Carill1 CarillH2");
+        row("melody over 20 s with striking", "14:00:00", 80, "30/25/5", "", "0:2 25:-1 70:0", "Carill1");
+        row("melody over 20 s without striking", "14:00:00", 59, "H0 30/25/5", "", "0:2 21:0", "Carill1");
+        row("melody ended without striking", "14:00:00", 30, "H0 30/8/5", "", "0:2 8:0", "Carill1");
+        row("hour 0 strikes 12", "00:00:00", 30, "30/3/2", "", "0:2 3:3 5:0", "Carill1 CarillH12");
+        row("hour 13 strikes 1", "13:00:00", 30, "30/3/2", "", "0:2 3:3 5:0", "Carill1 CarillH1");
+        // A melody that does not end gives way after a minute, and the next quarter chimes.
+        row("endless melody with striking", "10:00:00", 920, "30/960/5", "", "0:2 60:-1 70:0 900:1 910:0", "Carill1 Carill2");
 
-    const QList<int> none{-1, -1, -1};
-    const QList<int> lengths{30, 10, 10};
-    const QStringList present;
-    const QString idle0to5 = QStringLiteral("0 1 2 3 4 5");
-    auto files = [](const char *text) { return QString::fromLatin1(text).split(QLatin1Char(' '), Qt::SkipEmptyParts); };
+        // Failures, silence and the user's stop.
+        row("quarter file missing", "10:30:00", 80, "-Carill3.mp3", "", "0:-1 70:0", "Carill3");
+        row("sound that never plays", "10:30:00", 80, "0/10/10", "", "0:-1 70:0", "Carill3");
+        row("strike file missing", "14:00:00", 90, "30/12/5 -CarillH2.mp3", "", "0:2 12:-1 82:0", "Carill1 CarillH2");
+        row("failure notice during the quarter", "10:15:00", 80, "", "3:fail", "0:1 3:-1 70:0", "Carill2");
+        row("other notices change nothing", "10:15:00", 20, "", "3:notify", "0:1 10:0", "Carill2");
+        row("failure notice during the melody", "14:00:00", 80, "30/12/5", "5:fail", "0:2 5:-1 70:0", "Carill1");
+        row("silence during the quarter", "10:15:00", 20, "", "4:quiet", "0:1 4:0", "Carill2");
+        row("silence during the melody", "14:00:00", 30, "30/12/5", "4:quiet", "0:2 4:0", "Carill1");
+        row("silence during the hours", "14:00:00", 30, "30/12/10", "14:quiet", "0:2 12:3 14:0", "Carill1 CarillH2");
+        row("silent at the quarter", "10:15:00", 20, "", "0:quiet", "", "");
+        row("user stop at 10:30:02", "10:30:00", 90, "", "2:stop", "0:1 2:4 60:0", "Carill3");
+        row("user stop just after the sound ended", "10:15:00", 20, "3/10/10", "3:stop", "0:1 3:0", "Carill2");
+        row("user stop during the hours", "14:00:00", 80, "30/12/30", "14:stop", "0:2 12:3 14:4 72:0", "Carill1 CarillH2");
 
-    // Starts from idle.
-    QTest::newRow("quarter past ends by itself") << QTime(10, 15) << 20 << 3 << 1 << QList<int>{7, 10, 10} << present << none
-                                                 << "0:1 7:0" << files("Carill2.mp3") << "0 7";
-    QTest::newRow("quarter past cut at 10 s") << QTime(10, 15) << 20 << 3 << 1 << lengths << present << none << "0:1 10:0"
-                                              << files("Carill2.mp3") << "0 10";
-    QTest::newRow("half past with Carillons 2") << QTime(10, 30) << 20 << 2 << 1 << lengths << present << none
-                                                << "0:1 10:0" << files("Carill3.mp3") << "0 10";
-    QTest::newRow("quarter past with Carillons 2") << QTime(10, 15) << 20 << 2 << 1 << lengths << present << none << ""
-                                                   << files("") << idle0to5;
-    QTest::newRow("quarter to with Carillons 3") << QTime(10, 45) << 20 << 3 << 1 << lengths << present << none
-                                                 << "0:1 10:0" << files("Carill4.mp3") << "0 10";
-    QTest::newRow("quarter to with Carillons 2") << QTime(10, 45) << 20 << 2 << 1 << lengths << present << none << ""
-                                                 << files("") << idle0to5;
-    QTest::newRow("half past with Carillons 1") << QTime(10, 30) << 20 << 1 << 1 << lengths << present << none << ""
-                                                << files("") << idle0to5;
-    QTest::newRow("full hour with Carillons 0") << QTime(11, 0) << 20 << 0 << 1 << lengths << present << none << ""
-                                                << files("") << idle0to5;
-    QTest::newRow("other minute") << QTime(11, 7) << 20 << 3 << 1 << lengths << present << none << "" << files("")
-                                  << idle0to5;
+        // Steps of the wall clock. Up to a minute every wait counts real time;
+        // beyond, the running sequence ends there and then.
+        row("idle: back 6 s after the quarter", "10:15:00", 20, "7/10/10", "9:-6", "0:1 7:0", "Carill2");
+        row("idle: back a minute over the quarter", "10:15:00", 80, "7/10/10", "20:-60", "0:1 7:0", "Carill2");
+        row("idle: forward a night into a quarter", "23:31:00", 30, "", "2:+30534", "6:2 16:3 26:0", "Carill1 CarillH8");
+        row("quarter: forward 5 s", "10:15:00", 20, "", "3:+5", "0:1 10:0", "Carill2");
+        row("quarter: back 6 s", "10:15:00", 20, "", "3:-6", "0:1 10:0", "Carill2");
+        row("quarter: forward 2 min", "10:15:00", 20, "", "3:+120", "0:1 3:0", "Carill2");
+        row("quarter: back 2 min", "10:15:00", 130, "", "3:-120", "0:1 3:0", "Carill2");
+        row("melody: back 10 s over midnight", "00:00:00", 30, "30/12/5", "3:-10", "0:2 12:3 17:0", "Carill1 CarillH12");
+        row("melody: forward a night", "23:00:00", 30, "30/12/5", "3:+30000", "0:2 3:0", "Carill1");
+        row("melody: back a night", "07:00:00", 30, "30/12/5", "3:-28000", "0:2 3:0", "Carill1");
+        row("strike: forward 30 s", "14:00:00", 59, "30/12/90", "20:+30", "0:2 12:3 52:0", "Carill1 CarillH2");
+        row("strike: back 30 s", "14:00:00", 59, "30/12/90", "20:-30", "0:2 12:3 52:0", "Carill1 CarillH2");
+        row("strike: forward 2 min", "14:00:00", 59, "30/12/90", "20:+120", "0:2 12:3 20:0", "Carill1 CarillH2");
+        row("stopped: forward 40 s", "10:30:00", 90, "", "2:stop 10:+40", "0:1 2:4 60:0", "Carill3");
+        row("stopped: back 40 s", "10:30:00", 90, "", "2:stop 10:-40", "0:1 2:4 60:0", "Carill3");
+        row("stopped: forward a night", "23:30:00", 30, "", "2:stop 5:+30591", "0:1 2:4 5:0 9:2 19:3 29:0", "Carill3 Carill1 CarillH8");
+        row("failed: forward 30 s", "10:30:00", 80, "-Carill3.mp3", "10:+30", "0:-1 70:0", "Carill3");
+        row("failed: back 30 s over midnight", "00:00:00", 80, "-Carill1.mp3", "10:-30", "0:-1 70:0", "Carill1");
+        row("failed: forward 2 min", "10:30:00", 80, "-Carill3.mp3", "10:+120", "0:-1 10:0", "Carill3");
 
-    // Late ticks.
-    QTest::newRow("first tick at second 3") << QTime(10, 15, 3) << 20 << 3 << 1 << lengths << present << none
-                                            << "0:1 10:0" << files("Carill2.mp3") << "0 10";
-    QTest::newRow("first tick at second 6") << QTime(10, 15, 6) << 20 << 3 << 1 << lengths << present << none << ""
-                                            << files("") << "";
-    QTest::newRow("chime shorter than the start window")
-        << QTime(10, 15) << 20 << 3 << 1 << QList<int>{2, 10, 10} << present << none << "0:1 2:0 3:1 5:0"
-        << files("Carill2.mp3 Carill2.mp3") << "0 2 3 5";
+        // Daylight saving in Paris: autumn's repeated hour chimes again, spring's
+        // skipped hour never shows.
+        row("autumn change", "2026-10-25T02:29:55+02:00", 3620, "7/10/10", "",
+            "5:1 12:0 905:1 912:0 1805:2 1815:3 1825:0 2705:1 2712:0 3605:1 3612:0",
+            "Carill3 Carill4 Carill1 CarillH2 Carill2 Carill3");
+        row("spring change", "2026-03-29T01:44:55", 930, "7/10/10", "", "5:1 12:0 905:2 915:3 925:0", "Carill4 Carill1 CarillH3");
+        row("spring change, woken after a night", "2026-03-28T23:30:00", 30, "", "2:stop 5:+26991", "0:1 2:4 5:0 9:2 19:3 29:0",
+            "Carill3 Carill1 CarillH8");
+    }
 
-    // The full hour.
-    QTest::newRow("melody then the hours") << QTime(14, 0) << 30 << 1 << 1 << QList<int>{30, 12, 5} << present << none
-                                           << "0:2 12:3 17:0" << files("Carill1.mp3 CarillH2.mp3") << "0 17";
-    QTest::newRow("melody ending at 20 s is followed")
-        << QTime(14, 0) << 30 << 1 << 1 << QList<int>{30, 20, 5} << present << none << "0:2 20:3 25:0"
-        << files("Carill1.mp3 CarillH2.mp3") << "0 25";
-    QTest::newRow("strike cut at 40 s") << QTime(14, 0) << 59 << 1 << 1 << QList<int>{30, 12, 90} << present << none
-                                        << "0:2 12:3 52:0" << files("Carill1.mp3 CarillH2.mp3") << "0 52";
-    QTest::newRow("melody over 20 s with striking")
-        << QTime(14, 0) << 80 << 1 << 1 << QList<int>{30, 25, 5} << present << none << "0:2 25:-1 70:0"
-        << files("Carill1.mp3") << "0";
-    QTest::newRow("melody over 20 s without striking")
-        << QTime(14, 0) << 59 << 1 << 0 << QList<int>{30, 25, 5} << present << none << "0:2 21:0"
-        << files("Carill1.mp3") << "0 21";
-    QTest::newRow("melody ended without striking") << QTime(14, 0) << 30 << 3 << 0 << QList<int>{30, 8, 5} << present
-                                                   << none << "0:2 8:0" << files("Carill1.mp3") << "0 8";
-    QTest::newRow("hour 0 strikes 12") << QTime(0, 0) << 30 << 1 << 1 << QList<int>{30, 3, 2} << present << none
-                                       << "0:2 3:3 5:0" << files("Carill1.mp3 CarillH12.mp3") << "0 5";
-    QTest::newRow("hour 12 strikes 12") << QTime(12, 0) << 30 << 1 << 1 << QList<int>{30, 3, 2} << present << none
-                                        << "0:2 3:3 5:0" << files("Carill1.mp3 CarillH12.mp3") << "0 5";
-    QTest::newRow("hour 13 strikes 1") << QTime(13, 0) << 30 << 1 << 1 << QList<int>{30, 3, 2} << present << none
-                                       << "0:2 3:3 5:0" << files("Carill1.mp3 CarillH1.mp3") << "0 5";
-    QTest::newRow("hour 23 strikes 11") << QTime(23, 0) << 30 << 1 << 1 << QList<int>{30, 3, 2} << present << none
-                                        << "0:2 3:3 5:0" << files("Carill1.mp3 CarillH11.mp3") << "0 5";
+    void sequence()
+    {
+        QFETCH(QString, start);
+        QFETCH(int, ticks);
+        QFETCH(QString, setup);
+        QFETCH(QString, events);
+        QFETCH(QString, trace);
+        QFETCH(QString, files);
 
-    // Failures to start: 70 s from the attempt, then idle.
-    QTest::newRow("quarter file missing") << QTime(10, 30) << 80 << 3 << 1 << lengths
-                                          << QStringList{QStringLiteral("Carill3.mp3")} << none << "0:-1 70:0"
-                                          << files("Carill3.mp3") << "0";
-    QTest::newRow("sound that never plays") << QTime(10, 30) << 80 << 3 << 1 << QList<int>{0, 10, 10} << present << none
-                                            << "0:-1 70:0" << files("Carill3.mp3") << "0";
-    QTest::newRow("strike file missing") << QTime(14, 0) << 90 << 1 << 1 << QList<int>{30, 12, 5}
-                                         << QStringList{QStringLiteral("CarillH2.mp3")} << none << "0:2 12:-1 82:0"
-                                         << files("Carill1.mp3 CarillH2.mp3") << "0";
-
-    // Silence arriving while a sound plays.
-    QTest::newRow("silence during the quarter") << QTime(10, 15) << 20 << 3 << 1 << lengths << present
-                                                << QList<int>{4, -1, -1} << "0:1 4:0" << files("Carill2.mp3") << "0 4 5";
-    QTest::newRow("silence during the melody") << QTime(14, 0) << 30 << 1 << 1 << QList<int>{30, 12, 5} << present
-                                               << QList<int>{4, -1, -1} << "0:2 4:0" << files("Carill1.mp3")
-                                               << "0 4 5";
-    QTest::newRow("silence during the hours") << QTime(14, 0) << 30 << 1 << 1 << QList<int>{30, 12, 10} << present
-                                              << QList<int>{14, -1, -1} << "0:2 12:3 14:0"
-                                              << files("Carill1.mp3 CarillH2.mp3") << "0 14";
-    QTest::newRow("silent at the quarter") << QTime(10, 15) << 20 << 3 << 1 << lengths << present
-                                           << QList<int>{0, -1, -1} << "" << files("") << idle0to5;
-
-    // The user's stop holds the machine until 60 s after the stopped start.
-    QTest::newRow("user stop at 10:30:02") << QTime(10, 30) << 90 << 3 << 1 << lengths << present
-                                           << QList<int>{-1, 2, -1} << "0:1 2:4 60:0" << files("Carill3.mp3")
-                                           << "0 60 61 62 63 64 65";
-    QTest::newRow("user stop during the hours") << QTime(14, 0) << 80 << 1 << 1 << QList<int>{30, 12, 30} << present
-                                                << QList<int>{-1, 14, -1} << "0:2 12:3 14:4 72:0"
-                                                << files("Carill1.mp3 CarillH2.mp3") << "0 72";
-
-    // A failure reported by the player while it plays.
-    QTest::newRow("failure notice during the quarter")
-        << QTime(10, 15) << 80 << 3 << 1 << lengths << present << QList<int>{-1, -1, 3} << "0:1 3:-1 70:0"
-        << files("Carill2.mp3") << "0";
-    QTest::newRow("failure notice during the melody")
-        << QTime(14, 0) << 80 << 1 << 1 << QList<int>{30, 12, 5} << present << QList<int>{-1, -1, 5} << "0:2 5:-1 70:0"
-        << files("Carill1.mp3") << "0";
-}
-
-void TestChimeSequencer::sequence()
-{
-    QFETCH(QTime, start);
-    QFETCH(int, ticks);
-    QFETCH(int, carillons);
-    QFETCH(int, enumHeures);
-    QFETCH(QList<int>, lengths);
-    QFETCH(QStringList, missing);
-    QFETCH(QList<int>, events);
-    QFETCH(QString, trace);
-    QFETCH(QStringList, files);
-    QFETCH(QString, visibility);
-
-    Rig rig;
-    rig.config->setCarillons(carillons);
-    rig.config->setEnumHeures(enumHeures);
-    rig.player.chimeLength = lengths[0];
-    rig.player.melodyLength = lengths[1];
-    rig.player.strikeLength = lengths[2];
-    rig.player.missing = missing;
-
-    const QDateTime begin = at(start);
-    QStringList changes;
-    int state = rig.sequencer.EtatCarillon();
-    for (int i = 0; i < ticks; ++i) {
-        if (i == events[0])
-            rig.quiet.silent = true;
-        if (i == events[1])
-            QVERIFY(rig.sequencer.stopByUser());
-        if (i == events[2])
-            rig.player.notify(ChimePlayer::NotifyFailure);
-        rig.tickAt(begin, i);
-        if (rig.sequencer.EtatCarillon() != state) {
-            state = rig.sequencer.EtatCarillon();
-            changes << QStringLiteral("%1:%2").arg(i).arg(state);
+        Rig rig(start);
+        for (const QString &item : setup.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            if (item.startsWith(QLatin1Char('C')))
+                rig.config->setCarillons(item.mid(1).toInt());
+            else if (item.startsWith(QLatin1Char('H')))
+                rig.config->setEnumHeures(item.mid(1).toInt());
+            else if (item.startsWith(QLatin1Char('-')))
+                rig.player.missing << item.mid(1);
+            else
+                rig.player.lengths = {item.split(QLatin1Char('/'))[0].toInt(), item.split(QLatin1Char('/'))[1].toInt(),
+                                      item.split(QLatin1Char('/'))[2].toInt()};
         }
-        // The failure hint is the last hint of every tick spent in state -1.
-        if (state == -1)
-            QCOMPARE(rig.host.hints.last(), ChimeHint::Failed);
-    }
-    QCOMPARE(changes.join(QLatin1Char(' ')), trace);
-    QCOMPARE(fileNames(rig.player.opened), files);
-    QCOMPARE(joined(rig.host.visibilityAt), visibility);
-    QCOMPARE(rig.sequencer.EtatCarillon(), 0);
-    QVERIFY(rig.player.mode() != ChimePlayer::ModePlaying);
-}
+        QMultiMap<int, QString> script;
+        for (const QString &item : events.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+            script.insert(item.section(QLatin1Char(':'), 0, 0).toInt(), item.section(QLatin1Char(':'), 1));
 
-void TestChimeSequencer::quarterChimeTalksToPlayerAndFace()
-{
-    Rig rig;
-    const QDateTime begin = at(QTime(10, 15));
-    rig.tickAt(begin, 0);
-    QCOMPARE(rig.player.deviceType(), QStringLiteral("MPEGVideo"));
-    QCOMPARE(rig.player.opened, QStringList{folder + QStringLiteral("/Carill2.mp3")});
-    QCOMPARE(rig.log, (QStringList{"Close", "Open Carill2.mp3", "notify", "Play",
-                                   "hint Double-cliquez pour interrompre le carillon", "visibility"}));
-    QCOMPARE(rig.sequencer.EtatCarillon(), 1);
-    QCOMPARE(DateTimeValue::formatLongTime(rig.sequencer.DebutCarillon()), QStringLiteral("10:15:00"));
-
-    rig.log.clear();
-    for (int i = 1; i < 10; ++i)
-        rig.tickAt(begin, i);
-    QVERIFY(rig.log.isEmpty());
-    rig.tickAt(begin, 10);
-    QCOMPARE(rig.log, (QStringList{"hint Double click pour configurer, click droit pour quitter", "Close", "visibility"}));
-
-    // Silence stops a playing sound before the state winds it down.
-    rig.log.clear();
-    rig.tickAt(at(QTime(10, 30)), 0);
-    rig.log.clear();
-    rig.quiet.silent = true;
-    rig.tickAt(at(QTime(10, 30)), 1);
-    QCOMPARE(rig.log, (QStringList{"Stop", "Close", "hint Double click pour configurer, click droit pour quitter",
-                                   "Close", "visibility"}));
-
-    // The user's stop.
-    rig.quiet.silent = false;
-    rig.tickAt(at(QTime(10, 45)), 0);
-    rig.log.clear();
-    QVERIFY(rig.sequencer.stopByUser());
-    QCOMPARE(rig.log, (QStringList{"Stop", "Close", "hint Annulation du carillon"}));
-    QCOMPARE(rig.sequencer.EtatCarillon(), 4);
-}
-
-void TestChimeSequencer::failureHintRepeatsUntilIdle()
-{
-    Rig rig;
-    rig.player.missing << QStringLiteral("Carill3.mp3");
-    const QDateTime begin = at(QTime(10, 30));
-    rig.tickAt(begin, 0);
-    // No hint from the failed start itself: the tick's own failure hint follows.
-    QCOMPARE(rig.log, (QStringList{"Close", "Open Carill3.mp3", "visibility", "hint Echec du carillon"}));
-    for (int i = 1; i < 70; ++i)
-        rig.tickAt(begin, i);
-    QCOMPARE(rig.host.hints.count(ChimeHint::Failed), 70);
-    QCOMPARE(rig.sequencer.EtatCarillon(), -1);
-
-    rig.log.clear();
-    rig.tickAt(begin, 70);
-    QCOMPARE(rig.log, (QStringList{"hint Double click pour configurer, click droit pour quitter", "Close"}));
-    QCOMPARE(rig.sequencer.EtatCarillon(), 0);
-}
-
-void TestChimeSequencer::dateRefresh_data()
-{
-    QTest::addColumn<QTime>("start");
-    QTest::addColumn<int>("carillons");
-    QTest::addColumn<bool>("silent");
-    QTest::addColumn<int>("refreshes");
-
-    QTest::newRow("hour, no chimes: every tick from 0 to 5") << QTime(11, 0) << 0 << false << 6;
-    QTest::newRow("hour, melody starts: first tick only") << QTime(11, 0) << 1 << false << 1;
-    QTest::newRow("hour, from second 4") << QTime(11, 0, 4) << 0 << false << 2;
-    QTest::newRow("hour, from second 6") << QTime(11, 0, 6) << 0 << false << 0;
-    QTest::newRow("hour, silent") << QTime(11, 0) << 0 << true << 0;
-    QTest::newRow("half hour") << QTime(11, 30) << 0 << false << 0;
-}
-
-void TestChimeSequencer::dateRefresh()
-{
-    QFETCH(QTime, start);
-    QFETCH(int, carillons);
-    QFETCH(bool, silent);
-    QFETCH(int, refreshes);
-
-    Rig rig;
-    rig.config->setCarillons(carillons);
-    rig.quiet.silent = silent;
-    for (int i = 0; i < 20; ++i)
-        rig.tickAt(at(start), i);
-    QCOMPARE(rig.host.dates.size(), refreshes);
-    for (const QDate &date : rig.host.dates)
-        QCOMPARE(date, day);
-}
-
-void TestChimeSequencer::completionNotices_data()
-{
-    QTest::addColumn<int>("code");
-    QTest::addColumn<int>("state");
-    QTest::newRow("successful") << int(ChimePlayer::NotifySuccessful) << 1;
-    QTest::newRow("superseded") << int(ChimePlayer::NotifySuperseded) << 1;
-    QTest::newRow("aborted") << int(ChimePlayer::NotifyAborted) << 1;
-    QTest::newRow("failure") << int(ChimePlayer::NotifyFailure) << -1;
-}
-
-void TestChimeSequencer::completionNotices()
-{
-    QFETCH(int, code);
-    QFETCH(int, state);
-
-    Rig rig;
-    QVERIFY(rig.player.hasHandler());
-    rig.tickAt(at(QTime(10, 15)), 0);
-    rig.log.clear();
-    rig.player.notify(code);
-    QCOMPARE(rig.sequencer.EtatCarillon(), state);
-    // The notice itself shows nothing; the next tick does.
-    QVERIFY(rig.log.isEmpty());
-}
-
-void TestChimeSequencer::userStopWithNothingPlaying()
-{
-    Rig rig;
-    QVERIFY(!rig.sequencer.stopByUser());
-    QVERIFY(rig.log.isEmpty());
-
-    // A sound that has ended but is still open is not playing either.
-    rig.player.chimeLength = 3;
-    const QDateTime begin = at(QTime(10, 15));
-    rig.tickAt(begin, 0);
-    rig.time.current = begin.addSecs(4);
-    rig.log.clear();
-    QVERIFY(!rig.sequencer.stopByUser());
-    QVERIFY(rig.log.isEmpty());
-    QCOMPARE(rig.sequencer.EtatCarillon(), 1);
-}
-
-void TestChimeSequencer::shownTimeIsTruncated()
-{
-    Rig rig;
-    rig.player.chimeLength = 2;
-    // 999 ms past 10:14:59 is still 10:14:59: no chime yet.
-    rig.time.current = at(QTime(10, 14, 59), 999);
-    rig.sequencer.tick();
-    rig.time.current = at(QTime(10, 15, 0), 999);
-    rig.sequencer.tick();
-    QCOMPARE(rig.host.shownTimes, (QStringList{"10:14:59", "10:15:00"}));
-    QCOMPARE(rig.player.opened.size(), 1);
-    QCOMPARE(DateTimeValue::formatLongTime(rig.sequencer.DebutCarillon()), QStringLiteral("10:15:00"));
-}
-
-void TestChimeSequencer::wholeDay_data()
-{
-    QTest::addColumn<int>("carillons");
-    for (int c = 0; c <= 3; ++c)
-        QTest::addRow("Carillons %d", c) << c;
-}
-
-void TestChimeSequencer::wholeDay()
-{
-    QFETCH(int, carillons);
-
-    Rig rig;
-    rig.config->setCarillons(carillons);
-    rig.config->setEnumHeures(1);
-    rig.player.chimeLength = 8;
-    rig.player.melodyLength = 9;
-    rig.player.strikeLength = 6;
-
-    QStringList expected;
-    for (int h = 0; h < 24; ++h) {
-        if (carillons >= 1)
-            expected << QStringLiteral("Carill1.mp3") << QStringLiteral("CarillH%1.mp3").arg(h % 12 == 0 ? 12 : h % 12);
-        if (carillons == 3)
-            expected << QStringLiteral("Carill2.mp3");
-        if (carillons >= 2)
-            expected << QStringLiteral("Carill3.mp3");
-        if (carillons == 3)
-            expected << QStringLiteral("Carill4.mp3");
+        QStringList changes;
+        int state = 0;
+        for (int i = 0; i < ticks; ++i) {
+            for (const QString &event : script.values(i)) {
+                if (event == QLatin1String("quiet"))
+                    rig.world.silent = true;
+                else if (event == QLatin1String("stop"))
+                    rig.sequencer.stopByUser();
+                else if (event == QLatin1String("fail"))
+                    rig.player.notify(ChimePlayer::NotifyFailure);
+                else if (event == QLatin1String("notify"))
+                    for (int code : {ChimePlayer::NotifySuccessful, ChimePlayer::NotifySuperseded, ChimePlayer::NotifyAborted})
+                        rig.player.notify(code);
+                else
+                    rig.world.wallMs += event.toLongLong() * 1000;
+            }
+            rig.tick();
+            if (QTest::currentTestFailed())
+                return;
+            if (rig.sequencer.EtatCarillon() != state) {
+                state = rig.sequencer.EtatCarillon();
+                changes << QStringLiteral("%1:%2").arg(i).arg(state);
+            }
+            // The failure hint is the last hint of every tick spent in state -1.
+            if (state == -1)
+                QCOMPARE(rig.world.hints.last(), ChimeHint::Failed);
+        }
+        QCOMPARE(changes.join(QLatin1Char(' ')), trace);
+        QCOMPARE(rig.player.opened.join(QLatin1Char(' ')).remove(QStringLiteral(".mp3")), files);
+        QVERIFY(rig.eachQuarterOnce());
+        QCOMPARE(rig.sequencer.EtatCarillon(), 0);
+        QVERIFY(rig.player.mode() != ChimePlayer::ModePlaying);
     }
 
-    const QDateTime begin = at(QTime(0, 0));
-    for (int i = 0; i < 86400; ++i)
-        rig.tickAt(begin, i);
-    QCOMPARE(fileNames(rig.player.opened), expected);
-    QVERIFY(!rig.host.hints.contains(ChimeHint::Failed));
-    QCOMPARE(rig.sequencer.EtatCarillon(), 0);
-    QCOMPARE(rig.host.shownTimes.last(), QStringLiteral("23:59:59"));
-}
+    // What the player and the face are told, in order.
+    void playerAndFace()
+    {
+        Rig rig;
+        QVERIFY(!rig.sequencer.stopByUser());
+        rig.tick();
+        QCOMPARE(rig.player.fileName(), folder + QStringLiteral("/Carill2.mp3"));
+        QCOMPARE(rig.log, (QStringList{"Close", "Open Carill2.mp3", "notify", "Play",
+                                       "hint Double-cliquez pour interrompre le carillon", "visibility"}));
+        QVERIFY(rig.sequencer.stopByUser());
+        QCOMPARE(rig.log.mid(6), (QStringList{"Stop", "Close", "hint Annulation du carillon"}));
+
+        // A step of the wall clock beyond a minute ends the sound quietly, then
+        // the idle clock carries on with the time it shows (second 1).
+        Rig woken(QStringLiteral("23:00:00"));
+        woken.tick();
+        woken.log.clear();
+        woken.world.wallMs += 30000 * 1000;
+        woken.tick();
+        QCOMPARE(woken.log, (QStringList{"Stop", "hint Double click pour configurer, click droit pour quitter", "Close",
+                                         "visibility", "visibility"}));
+    }
+
+    // The date line is refreshed at every tick from second 0 to 5 of the full
+    // hour that starts no melody, when the clock is not silent.
+    void dateRefresh()
+    {
+        for (const auto &[start, carillons, silent, refreshes] :
+             {std::tuple("11:00:00", 0, false, 6), {"11:00:00", 1, false, 1}, {"11:00:04", 0, false, 2},
+              {"11:00:06", 0, false, 0}, {"11:00:00", 0, true, 0}, {"11:30:00", 0, false, 0}}) {
+            Rig rig(QString::fromLatin1(start));
+            rig.config->setCarillons(carillons);
+            rig.world.silent = silent;
+            for (int i = 0; i < 20; ++i)
+                rig.tick();
+            QCOMPARE(rig.world.dates, QList<QDate>(refreshes, QDate(2026, 12, 6)));
+        }
+    }
+
+    void shownTimeIsTruncated()
+    {
+        // 999 ms past 10:14:59 is still 10:14:59: no chime yet.
+        Rig rig(QStringLiteral("2026-12-06T10:14:59.996"));
+        rig.tick();
+        rig.tick();
+        QCOMPARE(rig.world.shownTimes, (QStringList{"10:14:59", "10:15:00"}));
+        QCOMPARE(rig.player.opened.size(), 1);
+        QCOMPARE(DateTimeValue::formatLongTime(rig.sequencer.DebutCarillon()), QStringLiteral("10:15:00"));
+
+        // At start-up too, with the date of the same moment.
+        Rig midnight(QStringLiteral("2026-12-06T23:59:59.500"));
+        QCOMPARE(midnight.sequencer.showTime().date(), QDate(2026, 12, 6));
+        QCOMPARE(midnight.world.shownTimes, QStringList{"23:59:59"});
+    }
+
+    // A day of ticks: every quarter chimes, once.
+    void wholeDay()
+    {
+        Rig rig(QStringLiteral("00:00:00"));
+        rig.player.lengths = {8, 9, 6};
+        for (int i = 0; i < 86400; ++i)
+            rig.tick();
+        QCOMPARE(rig.player.opened.size(), 120);
+        QVERIFY(rig.eachQuarterOnce());
+        QVERIFY(!rig.world.hints.contains(ChimeHint::Failed));
+    }
+};
 
 QTEST_APPLESS_MAIN(TestChimeSequencer)
 #include "tst_chimesequencer.moc"

@@ -1,4 +1,4 @@
-tintarel_add_test(tst_chimes_e2e SOURCES tst_chimes_e2e.cpp)
+tintarel_add_test(tst_chimes_e2e SOURCES tst_chimes_e2e.cpp LIBS tintarel_test_support)
 # Runs the clock and its sounds as built.
 foreach(target Tintarel tintarel_sounds)
   if(TARGET ${target})
