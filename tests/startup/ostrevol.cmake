@@ -1,5 +1,4 @@
 tintarel_add_test(tst_basreg SOURCES tst_basreg.cpp FakeRegistry.h LIBS ostrevol_core)
-tintarel_add_test(tst_demarrapp SOURCES tst_demarrapp.cpp FakeRegistry.h LIBS ostrevol_core)
 
 add_executable(ostrevol_probe ostrevol_probe.cpp)
 target_link_libraries(ostrevol_probe PRIVATE tintarel_settings)
