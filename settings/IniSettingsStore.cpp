@@ -416,11 +416,8 @@ bool IniSettingsStore::write(const QString &section, const QString &key, const Q
 {
     // The clock writes its size at every start: a key that already holds the
     // text needs no write, which a read-only file then does not refuse.
-    if (read(section, key) == text) {
-        m_lastFailure.clear();
-        m_told = false;
+    if (read(section, key) == text)
         return true;
-    }
     const QString target = linkTarget(m_filePath);
     const QFileInfo info(target);
     if (!QDir().mkpath(info.absolutePath()))

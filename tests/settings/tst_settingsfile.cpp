@@ -51,10 +51,10 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("after");  // empty: the write is refused and the file kept
 
         QTest::newRow("byte-order mark, comments, CRLF")
-            << QByteArray("\xEF\xBB\xBF# R\xC3\xA9glages de l'horloge\r\n; \xC3\xA0 la main\r\n[R\xC3\xA9glages]\r\n"
+            << QByteArray("\xEF\xBB\xBF[R\xC3\xA9glages]\r\n# r\xC3\xA9glages de l'horloge\r\n; \xC3\xA0 la main\r\n"
                           "Carillons=2\r\n\r\n[Position]\r\nTop = 1500 \r\n# fin\r\n")
             << QStringList{"Réglages/Carillons=2", "Position/Top=1500", "Position/Left"} << "Position/Left=300"
-            << QByteArray("\xEF\xBB\xBF# R\xC3\xA9glages de l'horloge\r\n; \xC3\xA0 la main\r\n[R\xC3\xA9glages]\r\n"
+            << QByteArray("\xEF\xBB\xBF[R\xC3\xA9glages]\r\n# r\xC3\xA9glages de l'horloge\r\n; \xC3\xA0 la main\r\n"
                           "Carillons=2\r\n\r\n[Position]\r\nTop = 1500 \r\nLeft=300\r\n# fin\r\n");
         QTest::newRow("names in another case") << QByteArray("[r\xC3\xA9GLAGES]\ncarillons=0\n")
                                                << QStringList{"Réglages/Carillons=0"} << "Réglages/Carillons=1"

@@ -1,46 +1,9 @@
-#include "Configuration.h"
-#include "MemorySettingsStore.h"
 #include "ProbeRun.h"
-#include "ProgramFolder.h"
-#include "StartupLibrary.h"
 
 #include <QJsonArray>
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
-
-namespace {
-
-const QString runKey = QStringLiteral("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run");
-
-// Records the calls; the entry is a text it holds.
-class FakeStartupLibrary : public StartupLibrary
-{
-public:
-    QString entry;
-    QStringList calls;
-
-    QString CléLectureValeur(ostrevol::HKey HKey, const QString &Chemin, const QString &Clé, bool MessageErreur) override
-    {
-        calls << QStringLiteral("read %1 %2 %3 %4").arg(uint(HKey), 0, 16).arg(Chemin, Clé).arg(MessageErreur);
-        return entry;
-    }
-    bool RegDemarrAjoutApp(const QString &AppTitre, const QString &AppChemin, const QString &AppNomExe,
-                           bool MessageErreur) override
-    {
-        calls << QStringLiteral("add %1 %2 %3 %4").arg(AppTitre, AppChemin, AppNomExe).arg(MessageErreur);
-        entry = AppChemin + QLatin1Char('/') + AppNomExe;
-        return true;
-    }
-    bool RegDemarrSupprimApp(const QString &AppTitre, bool MessageErreur) override
-    {
-        calls << QStringLiteral("remove %1 %2").arg(AppTitre).arg(MessageErreur);
-        entry.clear();
-        return true;
-    }
-};
-
-} // namespace
 
 // Start-with-session as the user meets it: the configuration program's
 // assignment made by an ordinary account (nobody, where the tests run as
@@ -72,10 +35,8 @@ private:
     }
     QJsonObject assign(const QString &folder, const QString &value, bool ordinaryUser = true)
     {
-        QStringList arguments{QStringLiteral("demarrage")};
-        if (!value.isEmpty())
-            arguments << value;
-        const ProbeRun run = runProbe(folder + QStringLiteral("/ostrevol_probe"), arguments, root(), ordinaryUser);
+        const ProbeRun run = runProbe(folder + QStringLiteral("/ostrevol_probe"), {QStringLiteral("demarrage"), value},
+                                      root(), ordinaryUser);
         if (!run.failure.isEmpty())
             qWarning("%s", qPrintable(run.failure));
         return run.report;
@@ -162,12 +123,21 @@ private Q_SLOTS:
         if (::geteuid() != 0)
             QFile::setPermissions(root() + QStringLiteral("/system/autostart"), QFileDevice::Permissions(0x5555));
 
+        // Ticked already, for another folder: kept as it is, as any value
+        // other than 0 and 1 leaves it.
+        for (const QString value : {QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("-1")}) {
+            const QJsonObject report = assign(program, value);
+            QCOMPARE(report.value("after").toInt(), 1);
+            QVERIFY(!QFile::exists(userEntry()));
+        }
         QJsonObject report = assign(program, QStringLiteral("0"));
         QCOMPARE(report.value("before").toInt(), 1);
         QCOMPARE(report.value("after").toInt(), 0);
         QVERIFY(QFile::exists(machineEntry()));
         QVERIFY(contents(userEntry()).contains("\nHidden=true\n"));
-        QCOMPARE(assign(program, {}).value("before").toInt(), 0);
+        QCOMPARE(assign(program, QStringLiteral("2")).value("after").toInt(), 0);
+        QCOMPARE(assign(program, QStringLiteral("0")).value("after").toInt(), 0);
+        QVERIFY(contents(userEntry()).contains("\nHidden=true\n"));
 
         report = assign(program, QStringLiteral("1"));
         QCOMPARE(report.value("after").toInt(), 1);
@@ -211,39 +181,6 @@ private Q_SLOTS:
         QCOMPARE(launched(machineEntry(), false), program + QStringLiteral("/Tintarel"));
         QCOMPARE(assign(program, QStringLiteral("0"), false).value("after").toInt(), 0);
         QVERIFY(!QFile::exists(machineEntry()) && !QFile::exists(userEntry()));
-    }
-
-    void callsMadeOnAssignment_data()
-    {
-        QTest::addColumn<QString>("entry");
-        QTest::addColumn<int>("assigned");
-        QTest::addColumn<QStringList>("calls");
-        QTest::addColumn<int>("Démarrage");
-        const QString read = QStringLiteral("read 80000002 %1 Tintarel 0").arg(runKey);
-        const QString add = QStringLiteral("add Tintarel %1 Tintarel 1").arg(::programFolder());
-        QTest::newRow("0 while 0") << "" << 0 << QStringList{read} << 0;
-        QTest::newRow("1 while 0") << "" << 1 << QStringList{add, read} << 1;
-        QTest::newRow("1 while 1: another folder is kept") << "/ailleurs/Tintarel" << 1 << QStringList{read} << 1;
-        QTest::newRow("0 while 1") << "/ailleurs/Tintarel" << 0 << QStringList{"remove Tintarel 0", read} << 0;
-        QTest::newRow("2 while 0") << "" << 2 << QStringList{read} << 0;
-        QTest::newRow("-1 while 1") << "/ailleurs/Tintarel" << -1 << QStringList{read} << 1;
-    }
-
-    void callsMadeOnAssignment()
-    {
-        QFETCH(QString, entry);
-        QFETCH(int, assigned);
-        QFETCH(QStringList, calls);
-        QFETCH(int, Démarrage);
-        FakeStartupLibrary library;
-        library.entry = entry;
-        MemorySettingsStore store;
-        const auto config = Configuration::create(store, nullptr, &library);
-        QVERIFY(config);
-        library.calls.clear();
-        config->setDémarrage(assigned);
-        QCOMPARE(library.calls, calls);
-        QCOMPARE(config->Démarrage(), Démarrage);
     }
 
     void libraryMissingFailsCreation()

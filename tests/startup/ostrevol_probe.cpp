@@ -28,8 +28,7 @@ public:
     {
         shown.append(QJsonObject{{QStringLiteral("caption"), caption},
                                  {QStringLiteral("text"), text},
-                                 {QStringLiteral("warning"), icon == Icon::Warning},
-                                 {QStringLiteral("ok"), buttons == Buttons::Ok}});
+                                 {QStringLiteral("warning"), icon == Icon::Warning && buttons == Buttons::Ok}});
         return Answer::Ok;
     }
 };
@@ -95,13 +94,12 @@ int main(int argc, char **argv)
     if (command != QLatin1String("demarrage"))
         return 2;
     // Démarrage as the configuration program sees it, then assigned as its
-    // "OK" assigns it, when a value is given.
+    // "OK" assigns it.
     const auto config = Configuration::create(store, &settingsError, library.get());
     if (!config)
         return print({{QStringLiteral("error"), settingsError.description()}});
     report[QStringLiteral("before")] = config->Démarrage();
-    if (arguments.size() > 1)
-        config->setDémarrage(arguments.value(1).toInt());
+    config->setDémarrage(arguments.value(1).toInt());
     report[QStringLiteral("after")] = config->Démarrage();
     report[QStringLiteral("messages")] = messages.shown;
     return print(report);

@@ -94,32 +94,6 @@ private Q_SLOTS:
                                     .replace(QStringLiteral("{root}"), root())),
                  qPrintable(error));
     }
-
-    void registrationRecordsTheClass()
-    {
-        auto registerServer = [](const char *entryPoint) {
-            void *handle = ::dlopen(QFile::encodeName(library).constData(), RTLD_NOW | RTLD_LOCAL);
-            const auto function = reinterpret_cast<inproc::DllRegisterServerFunction>(::dlsym(handle, entryPoint));
-            const inproc::HRESULT result = function();
-            ::dlclose(handle);
-            return result;
-        };
-        QCOMPARE(registerServer("DllRegisterServer"), inproc::S_OK);
-        const auto recorded = readClassRegistration(ostrevol::CLSID_DemarrApp);
-        QVERIFY(recorded);
-        QCOMPARE(recorded->libraryPath, QFileInfo(library).absoluteFilePath());
-        QCOMPARE(recorded->threadingModel, QStringLiteral("Apartment"));
-        QCOMPARE(recorded->progId, QStringLiteral("Ostrevol.DemarrApp"));
-        QVERIFY(recorded->iid == ostrevol::IID__DemarrApp);
-        QVERIFY(recorded->libid == ostrevol::LIBID_Ostrevol);
-        QCOMPARE(recorded->typeLibraryName, QStringLiteral("Ostrevol"));
-        QCOMPARE(recorded->typeLibraryVersion, QStringLiteral("7.0"));
-        QVERIFY(classRegistrationFile().startsWith(root() + QStringLiteral("/data/")));
-
-        QCOMPARE(registerServer("DllUnregisterServer"), inproc::S_OK);
-        QVERIFY(!readClassRegistration(ostrevol::CLSID_DemarrApp));
-    }
-
 };
 
 QTEST_GUILESS_MAIN(tst_Ostrevol)
