@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 
 #include <cstdio>
 
@@ -19,5 +20,8 @@ void IniSettingsStore::showFailureNotice(const QString &file, const QString &rea
                                 QMessageBox::Ok);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);
+    // A box still open when the program ends goes with it.
+    QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, QCoreApplication::instance(),
+                     [box = QPointer<QMessageBox>(box)] { delete box.data(); });
     box->show();
 }

@@ -34,22 +34,13 @@ private Q_SLOTS:
         IniSettingsStore store(iniPath());
         auto config = Configuration::create(store);
         QVERIFY(config);
-        QCOMPARE(int(config->Position()->Top), 100);
-        QCOMPARE(int(config->Position()->Left), 100);
-        QCOMPARE(config->Carillons(), 3);
-        QCOMPARE(config->Taille(), 0);
-        QCOMPARE(config->EnumHeures(), 1);
-        QCOMPARE(config->Calendrier(), 0);
-        QCOMPARE(config->Veille(), 1);
-        QCOMPARE(config->Visibilité(), 2);
-        QCOMPARE(config->Activer(), 1);
-        QCOMPARE(config->Plage(), 0);
-        QCOMPARE(DateTimeValue::formatLongTime(config->DateDeb()), QStringLiteral("10:00:00"));
-        QCOMPARE(DateTimeValue::formatLongTime(config->DateFin()), QStringLiteral("20:00:00"));
+        const QList<qint64> values{config->Position()->Top, config->Position()->Left, config->Carillons(),
+                                   config->Taille(), config->EnumHeures(), config->Calendrier(), config->Veille(),
+                                   config->Visibilité(), config->Activer(), config->Plage(), config->StartPos(),
+                                   config->ForeColor(), config->BackColor()};
+        QCOMPARE(values, (QList<qint64>{100, 100, 3, 0, 1, 0, 1, 2, 1, 0, 0, 0x80000012, 0x8000000F}));
         QCOMPARE(config->DateDeb(), 10.0 / 24.0);
-        QCOMPARE(config->ForeColor(), 0x80000012u);
-        QCOMPARE(config->BackColor(), 0x8000000Fu);
-        QCOMPARE(config->StartPos(), 0);
+        QCOMPARE(DateTimeValue::formatLongTime(config->DateFin()), QStringLiteral("20:00:00"));
         QVERIFY(!QFile::exists(iniPath()));
     }
 

@@ -125,7 +125,7 @@ private Q_SLOTS:
 
         // Ticked already, for another folder: kept as it is, as any value
         // other than 0 and 1 leaves it.
-        for (const QString value : {QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("-1")}) {
+        for (const char *value : {"1", "2", "-1"}) {
             const QJsonObject report = assign(program, value);
             QCOMPARE(report.value("after").toInt(), 1);
             QVERIFY(!QFile::exists(userEntry()));
@@ -183,6 +183,52 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(machineEntry()) && !QFile::exists(userEntry()));
     }
 
+    void loadingByClassId_data()
+    {
+        QTest::addColumn<bool>("libraryInFolder");
+        QTest::addColumn<QString>("registration"); // "", "registered", "unregistered", "registered, then removed"
+        QTest::addColumn<QString>("variant");
+        QTest::addColumn<QString>("error"); // what the error names; empty: created
+        const QString unknown = QStringLiteral("{0BADC0DE-1111-2222-0102-030405060708}");
+        QTest::newRow("registered elsewhere") << false << "registered" << "" << "";
+        QTest::newRow("unregistered: the program folder") << true << "" << "" << "";
+        QTest::newRow("registration removed") << false << "unregistered" << "" << "{folder}/libOstrevol.so";
+        QTest::newRow("registered library gone") << true << "registered, then removed" << ""
+                                                 << "{root}/programs/registered/libOstrevol.so";
+        QTest::newRow("wrong class id") << true << "" << "wrong-class" << unknown;
+        QTest::newRow("wrong interface id") << true << "" << "wrong-interface" << "l'interface " + unknown;
+    }
+
+    // The library found by its class id, from a program folder of its own
+    // (the programs look beside themselves) or through its registration.
+    void loadingByClassId()
+    {
+        QFETCH(bool, libraryInFolder);
+        QFETCH(QString, registration);
+        QFETCH(QString, variant);
+        QFETCH(QString, error);
+        const QString library = QStringLiteral(TINTAREL_PROGRAM_DIR "/libOstrevol.so");
+        const QString folder = programFolder(QStringLiteral("program"));
+        const QString probe = folder + QStringLiteral("/ostrevol_probe");
+        if (libraryInFolder)
+            QFile::copy(library, folder + QStringLiteral("/libOstrevol.so"));
+        if (!registration.isEmpty()) {
+            const QString registered = programFolder(QStringLiteral("registered")) + QStringLiteral("/libOstrevol.so");
+            QFile::copy(library, registered);
+            QCOMPARE(runProbe(probe, {QStringLiteral("register"), registered}, root()).report.value("result").toInt(), 0);
+            if (registration == QLatin1String("unregistered"))
+                QCOMPARE(runProbe(probe, {QStringLiteral("unregister"), registered}, root()).report.value("result").toInt(), 0);
+            if (registration == QLatin1String("registered, then removed"))
+                QVERIFY(QFile::remove(registered));
+        }
+        const ProbeRun run = runProbe(probe, {QStringLiteral("create"), variant}, root());
+        QVERIFY2(run.failure.isEmpty(), qPrintable(run.failure));
+        QCOMPARE(run.report.value("created").toBool(), error.isEmpty());
+        const QString said = run.report.value("error").toString();
+        QVERIFY2(said.contains(QString(error).replace("{folder}", folder).replace("{root}", root())), qPrintable(said));
+    }
+
+    // The settings cannot be created without the library, which is named.
     void libraryMissingFailsCreation()
     {
         const QString folder = root() + QStringLiteral("/alone");

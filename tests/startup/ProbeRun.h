@@ -28,11 +28,8 @@ inline bool runsAsNobody(bool ordinaryUser)
 
 inline QStringList asUser(bool ordinaryUser, const QString &program, const QStringList &arguments)
 {
-    if (!runsAsNobody(ordinaryUser))
-        return QStringList{program} + arguments;
-    return QStringList{QStringLiteral("setpriv"), QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
-                       QStringLiteral("--clear-groups"), program}
-        + arguments;
+    const QStringList nobody{"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"};
+    return (runsAsNobody(ordinaryUser) ? nobody : QStringList()) + QStringList{program} + arguments;
 }
 
 inline QProcessEnvironment probeEnvironment(const QString &root, bool ordinaryUser = false)
@@ -42,12 +39,11 @@ inline QProcessEnvironment probeEnvironment(const QString &root, bool ordinaryUs
         QDir().mkpath(root + QLatin1Char('/') + QLatin1String(folder));
     QFile::setPermissions(root + QStringLiteral("/runtime"),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    if (const passwd *nobody = ::getpwnam("nobody"); nobody && runsAsNobody(ordinaryUser)) {
-        for (const char *folder : {"home", "data", "runtime"})
-            if (::chown(QFile::encodeName(root + QLatin1Char('/') + QLatin1String(folder)).constData(), nobody->pw_uid,
-                        nobody->pw_gid) != 0)
-                qWarning("cannot hand %s to nobody", folder);
-    }
+    const passwd *nobody = ::getpwnam("nobody");
+    for (const char *folder : {"home", "data", "runtime"})
+        if (nobody && runsAsNobody(ordinaryUser)
+            && ::chown(QFile::encodeName(root + '/' + folder).constData(), nobody->pw_uid, nobody->pw_gid) != 0)
+            qWarning("cannot hand %s to nobody", folder);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("HOME"), root + QStringLiteral("/home"));
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), root + QStringLiteral("/home"));
