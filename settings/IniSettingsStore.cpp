@@ -414,10 +414,6 @@ bool IniSettingsStore::fail(const QString &reason)
 
 bool IniSettingsStore::write(const QString &section, const QString &key, const QString &text)
 {
-    // The clock writes its size at every start: a key that already holds the
-    // text needs no write, which a read-only file then does not refuse.
-    if (read(section, key) == text)
-        return true;
     const QString target = linkTarget(m_filePath);
     const QFileInfo info(target);
     if (!QDir().mkpath(info.absolutePath()))
@@ -459,16 +455,14 @@ bool IniSettingsStore::writeLocked(const QString &target, const QString &section
         return fail(QStringLiteral("ce n'est pas un fichier"));
     if (current.error && current.error != ENOENT)
         return fail(reasonOf(current.error));
-    // A file made read-only is left alone, though its folder would let us
-    // replace it.
-    if (!current.error && ::access(QFile::encodeName(target).constData(), W_OK) != 0)
-        return fail(reasonOf(errno));
     // Whatever it holds is kept, but a file with NUL bytes is no text.
     if (current.bytes.contains('\0'))
         return fail(QStringLiteral("il ne contient pas du texte"));
     const QByteArray wanted = withValue(current.bytes, section, key, text);
-    if (wanted == current.bytes)
-        return true;
+    // A file made read-only is left alone, though its folder would let us
+    // replace it.
+    if (!current.error && ::access(QFile::encodeName(target).constData(), W_OK) != 0)
+        return fail(reasonOf(errno));
 
     const mode_t mode = current.error ? mode_t(0644) : mode_t(current.info.st_mode & 07777);
     QByteArray scratch;

@@ -122,35 +122,41 @@ private Q_SLOTS:
         auto clock = startClock(home, m_display.name(), options);
         DisplayObserver observer(m_display.name());
         QTRY_VERIFY_WITH_TIMEOUT(observer.faceOf(clock->processId()).has_value(), 20000);
-        QByteArray output;
-        // Off, on (which the file already holds), off again: the store tells
-        // the first time only, the clock each time it cannot store.
-        for (int turn = 0; turn < 3; ++turn) {
-            const auto box = toggleActivationAndFindBox(observer, m_display.name(), clock->processId());
-            if (fault == DiskFull && freePages > 0 && !box && turn == 0)
-                break; // the write fitted
-            QVERIFY2(box.has_value() == (turn != 1), "a message missing, or one too many");
-            // The store's notice, and the clock's own box, which keeps the
-            // notice from closing while it is open.
-            QVERIFY(waitFor([&] {
+        const QString reason = fault == DiskFull ? QStringLiteral("le disque est plein")
+            : otherUser                          ? QStringLiteral("accès refusé")
+                                                 : QStringLiteral("le disque n'accepte que la lecture");
+        const QString notice =
+            QStringLiteral("ne peuvent pas être enregistrés dans le fichier %1 : %2.").arg(home.settingsFile(), reason);
+        const auto closeBoxes = [&] { // the store's notice, and the clock's own box, which blocks it while open
+            return waitFor([&] {
                 for (const SeenWindow &window : observer.windowsOf(clock->processId()))
                     if (window.mapped && window.title == QLatin1String("Tintarel"))
                         observer.requestClose(window.id);
                 return !observer.titledWindowOf(clock->processId(), QStringLiteral("Tintarel"), true);
-            }, 10000));
+            }, 10000);
+        };
+        // The clock stores its size as it starts, before its first tick: the
+        // user may be told then already.
+        QByteArray output;
+        QVERIFY(waitFor([&] { return (output += clock->readAll()).contains("tintarel.tick"); }, 20000));
+        QVERIFY(closeBoxes());
+        // Off, then on again: the store tells once in all, the clock each time
+        // a change cannot be stored.
+        for (int turn = 0; turn < 2; ++turn) {
+            const auto box = toggleActivationAndFindBox(observer, m_display.name(), clock->processId());
+            if (fault == DiskFull && freePages > 0 && !box && turn == 0)
+                break; // the write fitted
+            QVERIFY2(box.has_value() || turn == 1, "no message that the chimes setting could not be saved");
+            QVERIFY(closeBoxes());
         }
         QCOMPARE(clock->state(), QProcess::Running);
         clock->terminate();
         QVERIFY(clock->waitForFinished(30000));
         QCOMPARE(clock->exitCode(), 0);
-        output = clock->readAll();
-        const QString notice = QStringLiteral("ne peuvent pas être enregistrés dans le fichier %1 : %2.")
-                                   .arg(home.settingsFile(), fault == DiskFull ? QStringLiteral("le disque est plein")
-                                                             : otherUser ? QStringLiteral("accès refusé")
-                                                                         : QStringLiteral("le disque n'accepte que la lecture"));
+        output += clock->readAll();
         QCOMPARE(snapshot(folder), folderBefore); // nothing left beside the file
         if (home.readSettings() == stored) {
-            QVERIFY2(QString::fromUtf8(output).count(notice) == 1, output.constData());
+            QVERIFY2(output.count(notice.toUtf8()) == 1, output.constData());
         } else { // written, then: whole, with the chimes off
             QVERIFY(fault == DiskFull && freePages > 0);
             QCOMPARE(home.readSettings(), QByteArray(stored).replace("Activer=1", "Activer=0"));
@@ -164,12 +170,10 @@ private Q_SLOTS:
         QTest::addColumn<int>("outcome");
         const QByteArray known = "[Position]\nTop=1500\nLeft=3000\nTaille=0\n[R%E9glages]\nCarillons=2\n";
         QTest::newRow("ten megabytes of random bytes") << randomBytes(10'000'000) << S_IFREG << int(Starts);
-        QTest::newRow("NUL bytes") << QByteArray(4096, '\0') << S_IFREG << int(Starts);
         QTest::newRow("ten megabyte value") << known + "[Autre]\nLong=" + QByteArray(10'000'000, 'a') + '\n' << S_IFREG
                                             << int(Starts);
         QTest::newRow("invalid UTF-8 in a value read") << QByteArray("[Position]\nTop=\xff\xfe\x31\n") << S_IFREG
                                                        << int(TellsAndStops);
-        QTest::newRow("invalid UTF-8 in a section") << "[\xc3\x28]\nx=1\n" + known << S_IFREG << int(Starts);
         QTest::newRow("folder") << QByteArray() << S_IFDIR << int(TellsAndStops);
         QTest::newRow("FIFO") << QByteArray() << S_IFIFO << int(TellsAndStops);
     }
