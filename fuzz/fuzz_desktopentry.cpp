@@ -1,30 +1,25 @@
-// The desktop entries of the machine-wide autostart folder, read through the
-// system registry's Run key: arbitrary .desktop text is put in a temporary
-// $XDG_CONFIG_DIRS/autostart and queried as the programs query it. Inputs
-// whose first byte is odd are instead written as a value and read back,
-// which must give the program unchanged.
+// The autostart entries read through the system registry's Run key:
+// arbitrary .desktop text is put in a temporary $XDG_CONFIG_DIRS/autostart
+// and queried as the programs query it. Inputs whose first byte is odd are
+// instead written as a value and read back, which must give the program
+// unchanged.
 #include "DemarrApp.h"
 #include "FuzzCheck.h"
 #include "Registry.h"
 #include "basReg.h"
 
-#include <QByteArray>
-#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
-#include <memory>
-#include <string>
+#include <optional>
 #include <vector>
 
 namespace {
 
 const std::string runPath = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-const std::string entryName = "Tintarel";
 
 class NoMessages : public MessageSink
 {
@@ -32,44 +27,31 @@ public:
     void showWarning(const std::string &, const std::string &) override {}
 };
 
-QTemporaryDir *configDirs = nullptr;
-QString entryFile;
+QTemporaryDir *folder = nullptr;
 
-void cleanUp()
-{
-    delete configDirs;
-}
-
-// The program of the entry, or nothing with the code when the query fails;
-// also checks how the value's size is reported.
-std::optional<QByteArray> query(reg::Registry &registry, const std::string &name)
+// The program the entry starts, or nothing when it starts none; checks how
+// the value's size is reported on the way.
+std::optional<QByteArray> query(reg::Registry &registry)
 {
     reg::HKEY key = 0;
     FUZZ_CHECK(registry.openKey(reg::HKEY_LOCAL_MACHINE, runPath, reg::KEY_READ, &key) == reg::ERROR_SUCCESS,
                "the Run key does not open");
     std::uint32_t type = 0;
     std::uint32_t size = 0;
-    const long sized = registry.queryValue(key, name, &type, nullptr, &size);
-    if (sized != reg::ERROR_SUCCESS) {
+    if (registry.queryValue(key, "Tintarel", &type, nullptr, &size) != reg::ERROR_SUCCESS) {
         registry.closeKey(key);
         return std::nullopt;
     }
     FUZZ_CHECK(type == reg::REG_SZ && size >= 1, "type %u size %u", type, size);
-
-    std::uint32_t small = size - 1;
-    std::vector<std::uint8_t> tooSmall(small + 1, 0xAA);
-    FUZZ_CHECK(registry.queryValue(key, name, &type, tooSmall.data(), &small) == reg::ERROR_MORE_DATA,
-               "a buffer one byte short was accepted");
-    FUZZ_CHECK(small == size, "size %u then %u", size, small);
-    FUZZ_CHECK(tooSmall.back() == 0xAA, "a buffer too small was written past its size");
-
     std::vector<std::uint8_t> buffer(size + 8, 0xAA);
+    std::uint32_t small = size - 1;
+    FUZZ_CHECK(registry.queryValue(key, "Tintarel", &type, buffer.data(), &small) == reg::ERROR_MORE_DATA
+                   && small == size && buffer[size - 1] == 0xAA,
+               "a buffer one byte short was accepted or written past");
     std::uint32_t got = std::uint32_t(buffer.size());
-    FUZZ_CHECK(registry.queryValue(key, name, &type, buffer.data(), &got) == reg::ERROR_SUCCESS,
+    FUZZ_CHECK(registry.queryValue(key, "Tintarel", &type, buffer.data(), &got) == reg::ERROR_SUCCESS && got == size,
                "a buffer large enough was refused");
-    FUZZ_CHECK(got == size, "size %u then %u", size, got);
-    FUZZ_CHECK(buffer[got - 1] == 0, "a text without its NUL");
-    FUZZ_CHECK(buffer[got] == 0xAA, "written past the value");
+    FUZZ_CHECK(buffer[got - 1] == 0 && buffer[got] == 0xAA, "a text without its NUL, or written past");
     FUZZ_CHECK(registry.closeKey(key) == reg::ERROR_SUCCESS, "the key does not close");
     return QByteArray(reinterpret_cast<const char *>(buffer.data()), qsizetype(got - 1));
 }
@@ -78,14 +60,14 @@ std::optional<QByteArray> query(reg::Registry &registry, const std::string &name
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    configDirs = new QTemporaryDir(scratchBase() + QStringLiteral("/tintarel-fuzz-XXXXXX"));
-    if (!configDirs->isValid() || !QDir(configDirs->path()).mkpath(QStringLiteral("autostart")))
+    folder = new QTemporaryDir(scratchBase() + QStringLiteral("/tintarel-fuzz-XXXXXX"));
+    if (!folder->isValid() || !QDir(folder->path()).mkpath(QStringLiteral("system/autostart")))
         std::abort();
-    // A relative folder first, which is skipped, then ours.
-    const QByteArray dirs = "relative/xdg:" + configDirs->path().toUtf8() + ":/etc/xdg";
-    ::setenv("XDG_CONFIG_DIRS", dirs.constData(), 1);
-    entryFile = configDirs->path() + QStringLiteral("/autostart/Tintarel.desktop");
-    std::atexit(cleanUp);
+    // A relative folder first, which is skipped, then ours; the user's own
+    // folder, which would override it, is empty.
+    ::setenv("XDG_CONFIG_DIRS", ("relative/xdg:" + folder->path() + "/system:/etc/xdg").toUtf8().constData(), 1);
+    ::setenv("XDG_CONFIG_HOME", (folder->path() + "/home").toUtf8().constData(), 1);
+    std::atexit([] { delete folder; });
     return 0;
 }
 
@@ -93,24 +75,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     if (size == 0)
         return 0;
-    const bool roundTrip = data[0] & 1;
     const QByteArray input(reinterpret_cast<const char *>(data) + 1, qsizetype(size - 1));
     const auto registry = reg::makeSystemRegistry();
 
-    if (!roundTrip) {
-        QFile file(entryFile);
+    if (!(data[0] & 1)) {
+        QFile file(folder->path() + QStringLiteral("/system/autostart/Tintarel.desktop"));
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(input) != input.size())
             std::abort();
         file.close();
-
-        const auto program = query(*registry, entryName);
-        // The library reads the same value into its 255-byte buffer.
+        const auto program = query(*registry);
+        // The library reads the same value, whatever its length.
         NoMessages messages;
-        DemarrApp app(*registry, messages);
-        const std::string text = app.CléLectureValeur(ostrevol::HKey::HKEY_LOCAL_MACHINE, runPath, entryName, false);
+        const std::string text = DemarrApp(*registry, messages)
+                                     .CléLectureValeur(ostrevol::HKey::HKEY_LOCAL_MACHINE, runPath, "Tintarel", false);
         if (!program)
             FUZZ_CHECK(text.empty(), "a value that cannot be queried was read");
-        else if (program->size() < 255 && !program->contains('\0'))
+        else if (!program->contains('\0'))
             FUZZ_CHECK(text == program->toStdString(), "the library read another text");
         return 0;
     }
@@ -120,14 +100,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     FUZZ_CHECK(registry->createKey(reg::HKEY_LOCAL_MACHINE, runPath, reg::KEY_ALL_ACCESS, &key) == reg::ERROR_SUCCESS,
                "the Run key cannot be created");
     const QByteArray program = input.left(input.indexOf('\0') < 0 ? input.size() : input.indexOf('\0'));
-    const long written = registry->setValue(key, entryName, reg::REG_SZ,
+    const long written = registry->setValue(key, "Tintarel", reg::REG_SZ,
                                             reinterpret_cast<const std::uint8_t *>(input.constData()),
                                             std::uint32_t(input.size()));
-    FUZZ_CHECK(written == reg::ERROR_SUCCESS, "setValue gave %ld", written);
     registry->closeKey(key);
-    const auto read = query(*registry, entryName);
-    FUZZ_CHECK(read, "a value just written cannot be queried");
-    FUZZ_CHECK(*read == program, "wrote '%s', read back '%s'", program.toPercentEncoding().constData(),
-               read->toPercentEncoding().constData());
+    // No program is no entry.
+    FUZZ_CHECK(written == (program.isEmpty() ? reg::ERROR_INVALID_PARAMETER : reg::ERROR_SUCCESS), "setValue gave %ld",
+               written);
+    const auto read = query(*registry);
+    FUZZ_CHECK(program.isEmpty() || (read && *read == program), "wrote '%s', read back '%s'",
+               program.toPercentEncoding().constData(), read ? read->toPercentEncoding().constData() : "(nothing)");
     return 0;
 }

@@ -165,7 +165,7 @@ void frmConfig::createControls()
     };
 
     fraDémarrage = place(frame("Démarrage"), 120, 120, 4335, 855, 3);
-    chkDémarrage = place(check("Démarrer l'horloge à chaque session Windows", fraDémarrage), 360, 360, 3615, 375, 13, 10);
+    chkDémarrage = place(check("Démarrer l'horloge à chaque ouverture de session", fraDémarrage), 360, 360, 3615, 375, 13, 10);
 
     fraCarillons = place(frame("Carillons"), 120, 1080, 7215, 2055, 5);
     chkActiver = place(check("Activer les carillons", fraCarillons), 240, 360, 1695, 255, 14, 30);

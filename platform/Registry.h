@@ -10,11 +10,18 @@
 //
 // Linux has no registry; the system implementation maps two keys onto real
 // places and finds no other:
-// - HKEY_LOCAL_MACHINE "Software\Microsoft\Windows\CurrentVersion\Run" is the
-//   machine-wide autostart folder, autostart/ in the first folder of
-//   $XDG_CONFIG_DIRS (/etc/xdg by default). A value named N is the desktop
-//   entry N.desktop there; its text is the program the entry runs. Only
-//   REG_SZ values can be written there.
+// - HKEY_LOCAL_MACHINE "Software\Microsoft\Windows\CurrentVersion\Run" is
+//   what the session starts for this user by the freedesktop autostart
+//   rules. A value named N is the desktop entry N.desktop that the session
+//   reads: the user's own in $XDG_CONFIG_HOME/autostart, else the first in
+//   autostart/ of the $XDG_CONFIG_DIRS folders (/etc/xdg by default). Its
+//   text is the program the entry runs; an entry that starts nothing
+//   (Hidden=true, X-GNOME-Autostart-enabled=false, OnlyShowIn or NotShowIn
+//   against $XDG_CURRENT_DESKTOP) is no value. Writing makes the machine-wide
+//   entry (first folder of $XDG_CONFIG_DIRS) where this program may, else the
+//   user's own; deleting removes the user's entry and the machine-wide one,
+//   and hides from this user, by an entry of the user's own, a machine-wide
+//   entry that stays. Only REG_SZ values can be written there.
 // - HKEY_CURRENT_USER "Control Panel\Desktop", value "Wallpaper", is the
 //   current desktop wallpaper as a local file path (empty text when none can
 //   be found). The key opens with any access mask but cannot be written.
@@ -71,6 +78,9 @@ public:
     virtual long queryValue(HKEY key, const std::string &name, std::uint32_t *type, std::uint8_t *data,
                             std::uint32_t *size) = 0;
     virtual long closeKey(HKEY key) = 0;
+    // The file or folder the last call worked on, for messages; empty where
+    // a key has no such place.
+    virtual std::string lastPlace() const { return {}; }
 };
 
 // The registry over this machine's places, as described above.

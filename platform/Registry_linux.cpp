@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <map>
+#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -76,41 +77,38 @@ long codeFromErrno(int error, long otherwise)
     }
 }
 
-// autostart/ in the first folder of $XDG_CONFIG_DIRS; relative entries are
-// not valid there and are skipped.
-std::string autostartFolder()
+// The autostart folders in the order the session reads them: the user's
+// own ($XDG_CONFIG_HOME/autostart) first, then autostart/ in each folder of
+// $XDG_CONFIG_DIRS (/etc/xdg by default). Relative folders are not valid
+// there and are skipped.
+std::string userAutostartFolder()
 {
+    const char *home = std::getenv("XDG_CONFIG_HOME");
+    if (home && home[0] == '/')
+        return std::string(home) + "/autostart";
+    const char *userHome = std::getenv("HOME");
+    return std::string(userHome ? userHome : "") + "/.config/autostart";
+}
+
+std::vector<std::string> machineAutostartFolders()
+{
+    std::vector<std::string> folders;
     const char *dirs = std::getenv("XDG_CONFIG_DIRS");
     for (const QByteArray &dir : QByteArray(dirs ? dirs : "").split(':')) {
         if (dir.startsWith('/'))
-            return dir.toStdString() + "/autostart";
+            folders.push_back(dir.toStdString() + "/autostart");
     }
-    return "/etc/xdg/autostart";
+    if (folders.empty())
+        folders.push_back("/etc/xdg/autostart");
+    return folders;
 }
 
-long checkAccess(const std::string &folder, std::uint32_t access)
-{
-    int mode = X_OK;
-    if (access & KEY_QUERY_VALUE)
-        mode |= R_OK;
-    if (access & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY))
-        mode |= W_OK;
-    struct stat info;
-    if (::stat(folder.c_str(), &info) != 0)
-        return codeFromErrno(errno, ERROR_FILE_NOT_FOUND);
-    if (!S_ISDIR(info.st_mode))
-        return ERROR_FILE_NOT_FOUND;
-    if (::faccessat(AT_FDCWD, folder.c_str(), mode, AT_EACCESS) != 0)
-        return codeFromErrno(errno, ERROR_ACCESS_DENIED);
-    return ERROR_SUCCESS;
-}
-
-long makeFolders(const std::string &folder)
+long makeFolders(const std::string &folder, mode_t mode)
 {
     for (std::size_t slash = 1; slash != std::string::npos;) {
         slash = folder.find('/', slash + 1);
         const std::string part = folder.substr(0, slash);
-        if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
+        if (::mkdir(part.c_str(), mode) != 0 && errno != EEXIST)
             return codeFromErrno(errno, ERROR_ACCESS_DENIED);
     }
     return ERROR_SUCCESS;
@@ -203,12 +201,28 @@ QByteArray execProgram(const QByteArray &exec)
     return program.replace("%%", "%");
 }
 
+// program empty: an entry that hides one of the same name for this user.
 QByteArray desktopEntry(const std::string &name, const QByteArray &program)
 {
     QByteArray entry = "[Desktop Entry]\nType=Application\n";
     entry += "Name=" + escapeValue(QByteArray::fromStdString(name)) + '\n';
-    entry += "Exec=" + escapeValue(quotedExecProgram(program)) + '\n';
+    if (program.isEmpty())
+        entry += "Hidden=true\n";
+    else
+        entry += "Exec=" + escapeValue(quotedExecProgram(program)) + '\n';
     return entry;
+}
+
+// Whether a desktop named in the list is one of $XDG_CURRENT_DESKTOP's.
+bool namesCurrentDesktop(const QByteArray &list)
+{
+    const char *current = std::getenv("XDG_CURRENT_DESKTOP");
+    const QList<QByteArray> desktops = QByteArray(current ? current : "").split(':');
+    for (const QByteArray &named : list.split(';')) {
+        if (!named.trimmed().isEmpty() && desktops.contains(named.trimmed()))
+            return true;
+    }
+    return false;
 }
 
 struct EntryRead
@@ -217,6 +231,8 @@ struct EntryRead
     QByteArray program;
 };
 
+// What the session does with one entry: ERROR_FILE_NOT_FOUND when it starts
+// nothing for this user, else the program it starts.
 EntryRead readEntry(const std::string &path)
 {
     // Non-blocking, so that a FIFO in place of an entry cannot hold us; only
@@ -235,6 +251,7 @@ EntryRead readEntry(const std::string &path)
         return {ERROR_READ_FAULT, {}};
     }
     bool inMainGroup = false;
+    bool starts = true;
     QByteArray exec;
     while (!file.atEnd()) {
         const QByteArray line = file.readLine().trimmed();
@@ -247,13 +264,21 @@ EntryRead readEntry(const std::string &path)
             continue;
         const QByteArray key = line.left(equals).trimmed();
         const QByteArray value = line.mid(equals + 1).trimmed();
-        // An entry marked hidden counts as deleted for autostart.
-        if (key == "Hidden" && value == "true")
-            return {ERROR_FILE_NOT_FOUND, {}};
+        if ((key == "Hidden" && value == "true") || (key == "X-GNOME-Autostart-enabled" && value == "false")
+            || (key == "OnlyShowIn" && !namesCurrentDesktop(value)) || (key == "NotShowIn" && namesCurrentDesktop(value)))
+            starts = false;
         if (key == "Exec")
             exec = value;
     }
+    if (!starts)
+        return {ERROR_FILE_NOT_FOUND, {}};
     return {ERROR_SUCCESS, execProgram(unescapeValue(exec))};
+}
+
+bool exists(const std::string &path)
+{
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0;
 }
 
 // Writes the whole entry beside its final name and renames it into place,
@@ -324,13 +349,11 @@ public:
     {
         if (!key)
             return ERROR_INVALID_PARAMETER;
-        if (root == HKEY_LOCAL_MACHINE && sameKeyPath(path, runKeyPath)) {
-            if (const long code = makeFolders(autostartFolder()); code != ERROR_SUCCESS)
-                return code;
-        } else if (isPredefined(root) && !(root == HKEY_CURRENT_USER && sameKeyPath(path, desktopKeyPath))) {
-            // Nothing else of the registry has a place to live on this system.
+        const bool known = (root == HKEY_LOCAL_MACHINE && sameKeyPath(path, runKeyPath))
+            || (root == HKEY_CURRENT_USER && sameKeyPath(path, desktopKeyPath));
+        // Nothing else of the registry has a place to live on this system.
+        if (isPredefined(root) && !known)
             return ERROR_ACCESS_DENIED;
-        }
         return openKey(root, path, access, key);
     }
 
@@ -340,11 +363,10 @@ public:
             return ERROR_INVALID_PARAMETER;
         if (!isPredefined(root) && !m_keys.count(root))
             return ERROR_INVALID_HANDLE;
-        if (root == HKEY_LOCAL_MACHINE && sameKeyPath(path, runKeyPath)) {
-            if (const long code = checkAccess(autostartFolder(), access); code != ERROR_SUCCESS)
-                return code;
+        // The Run key is the autostart folders together, which every user
+        // may read; what may be written is found out by writing.
+        if (root == HKEY_LOCAL_MACHINE && sameKeyPath(path, runKeyPath))
             return add({Place::Run, access}, key);
-        }
         if (root == HKEY_CURRENT_USER && sameKeyPath(path, desktopKeyPath))
             return add({Place::Desktop, access}, key);
         return ERROR_FILE_NOT_FOUND;
@@ -362,7 +384,26 @@ public:
             return ERROR_INVALID_PARAMETER;
         QByteArray program(reinterpret_cast<const char *>(data), int(size));
         program.truncate(program.indexOf('\0') < 0 ? program.size() : program.indexOf('\0'));
-        return writeEntryAtomically(entryPath(name), desktopEntry(name, program));
+        if (program.isEmpty())
+            return ERROR_INVALID_PARAMETER;
+        const QByteArray entry = desktopEntry(name, program);
+
+        // Machine-wide where this program may write there (root), else the
+        // user's own entry, which starts the program for this user alone.
+        m_place = machineEntry(name);
+        long code = makeFolders(machineAutostartFolders().front(), 0755);
+        if (code == ERROR_SUCCESS)
+            code = writeEntryAtomically(m_place, entry);
+        if (code == ERROR_SUCCESS) {
+            // The user's entry of that name would override it.
+            m_place = userEntry(name);
+            if (::unlink(m_place.c_str()) != 0 && errno != ENOENT)
+                return codeFromErrno(errno, ERROR_WRITE_FAULT);
+            return ERROR_SUCCESS;
+        }
+        if (code != ERROR_ACCESS_DENIED)
+            return code;
+        return writeUserEntry(name, entry);
     }
 
     long deleteValue(HKEY key, const std::string &name) override
@@ -372,11 +413,18 @@ public:
             return ERROR_INVALID_HANDLE;
         if (open->second.place != Place::Run || !(open->second.access & KEY_SET_VALUE))
             return ERROR_ACCESS_DENIED;
-        if (!isEntryName(name))
+        m_place = userAutostartFolder();
+        if (!isEntryName(name) || startedEntry(name).code != ERROR_SUCCESS)
             return ERROR_FILE_NOT_FOUND;
-        if (::unlink(entryPath(name).c_str()) != 0)
+        m_place = userEntry(name);
+        if (::unlink(m_place.c_str()) != 0 && errno != ENOENT)
             return codeFromErrno(errno, ERROR_WRITE_FAULT);
-        return ERROR_SUCCESS;
+        // A machine-wide entry this program may not remove stays, and is
+        // hidden from this user by an entry of the user's own.
+        ::unlink(machineEntry(name).c_str());
+        if (startedEntry(name).code != ERROR_SUCCESS)
+            return ERROR_SUCCESS;
+        return writeUserEntry(name, desktopEntry(name, {}));
     }
 
     long queryValue(HKEY key, const std::string &name, std::uint32_t *type, std::uint8_t *data,
@@ -394,7 +442,7 @@ public:
         }
         if (!isEntryName(name))
             return ERROR_FILE_NOT_FOUND;
-        const EntryRead entry = readEntry(entryPath(name));
+        const EntryRead entry = startedEntry(name);
         if (entry.code != ERROR_SUCCESS)
             return entry.code;
         return copyOut(withNul(entry.program), REG_SZ, type, data, size);
@@ -407,6 +455,8 @@ public:
         return m_keys.erase(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
     }
 
+    std::string lastPlace() const override { return m_place; }
+
 private:
     long add(OpenKey open, HKEY *key)
     {
@@ -415,10 +465,39 @@ private:
         return ERROR_SUCCESS;
     }
 
-    static std::string entryPath(const std::string &name) { return autostartFolder() + "/" + name + ".desktop"; }
+    static std::string userEntry(const std::string &name) { return userAutostartFolder() + "/" + name + ".desktop"; }
+    static std::string machineEntry(const std::string &name)
+    {
+        return machineAutostartFolders().front() + "/" + name + ".desktop";
+    }
+
+    // The entry of that name the session reads for this user: the first
+    // found in the folders' order; it alone decides.
+    EntryRead startedEntry(const std::string &name)
+    {
+        std::vector<std::string> folders = machineAutostartFolders();
+        folders.insert(folders.begin(), userAutostartFolder());
+        for (const std::string &folder : folders) {
+            const std::string path = folder + "/" + name + ".desktop";
+            if (exists(path)) {
+                m_place = path;
+                return readEntry(path);
+            }
+        }
+        return {ERROR_FILE_NOT_FOUND, {}};
+    }
+
+    long writeUserEntry(const std::string &name, const QByteArray &entry)
+    {
+        m_place = userEntry(name);
+        if (const long code = makeFolders(userAutostartFolder(), 0700); code != ERROR_SUCCESS)
+            return code;
+        return writeEntryAtomically(m_place, entry);
+    }
 
     std::map<HKEY, OpenKey> m_keys;
     HKEY m_next = 1;
+    std::string m_place;
 };
 
 } // namespace

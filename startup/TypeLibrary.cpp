@@ -18,19 +18,19 @@ const OstrevolParameterInfo supprimAppParameters[] = {{"AppTitre", "String", 0, 
 
 const OstrevolMethodInfo methods[] = {
     {0x60030000, "RegDemarrAjouter",
-     R"(Ajoute à la clef de registre "Software\Microsoft\Windows\CurrentVersion\Run" le nom et le chemin de l'application pour obtenir son démarrage à chaque session Windows.)",
+     R"(Ajoute aux applications au démarrage de la session le nom et le chemin de l'application pour obtenir son démarrage à chaque ouverture de session.)",
      "Boolean", ajouterParameters, 2},
     {0x60030001, "RegDemarrSupprimer",
-     R"(Supprime dans  la clef de registre "Software\Microsoft\Windows\CurrentVersion\Run" le nom et le chemin de l'application pour annuler son démarrage à chaque session Windows.)",
+     R"(Supprime des applications au démarrage de la session le nom et le chemin de l'application pour annuler son démarrage à chaque ouverture de session.)",
      "Boolean", supprimerParameters, 2},
     {0x60030002, "CléLectureValeur",
      R"(Renvoie la valeur d'une clef donnée. HKey : choisir dans les valeurs le registre qui convient. Chemin : ne doit ni commencer ni finir par "\" . Renvoie un texte vide en cas d'erreur.)",
      "String", lectureParameters, 4},
     {0x60030003, "RegDemarrAjoutApp",
-     R"(Ajoute à la clef de registre "Software\Microsoft\Windows\CurrentVersion\Run" le nom et le chemin de l'application précisés dans des arguments séparés  pour obtenir son démarrage à chaque session Windows.)",
+     R"(Ajoute aux applications au démarrage de la session le nom et le chemin de l'application précisés dans des arguments séparés pour obtenir son démarrage à chaque ouverture de session.)",
      "Boolean", ajoutAppParameters, 4},
     {0x60030004, "RegDemarrSupprimApp",
-     R"(Supprime dans  la clef de registre "Software\Microsoft\Windows\CurrentVersion\Run" le nom et le chemin de l'application avec pour argument le titre de l'application  pour annuler son démarrage à chaque session Windows.)",
+     R"(Supprime des applications au démarrage de la session le nom et le chemin de l'application avec pour argument le titre de l'application pour annuler son démarrage à chaque ouverture de session.)",
      "Boolean", supprimAppParameters, 2},
 };
 
@@ -50,5 +50,5 @@ const OstrevolTypeInfo types[] = {
 } // namespace
 
 const OstrevolTypeLibrary ostrevolTypeLibrary = {
-    "Ostrevol", LIBID_Ostrevol, 7, 0, "Interventions sur la base de registre Windows", types, 3,
+    "Ostrevol", LIBID_Ostrevol, 7, 0, "Interventions sur les applications au démarrage de la session et les réglages du bureau", types, 3,
 };

@@ -5,14 +5,16 @@
 #include <cstring>
 #include <new>
 #include <stdexcept>
+#include <vector>
 
 namespace {
 
 const std::string libraryTitle = "Ostrevol";
 const std::string odbcCaption = "ODBC Registry";
 const std::string readFailureCaption = "YourAppName";
+// The key's name in the registry contract; messages name the entry's file.
 const std::string runKeyPath = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-const std::string runKeyFullPath = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const std::string sessionSettings = "Applications au démarrage";
 const std::string lineBreak = "\n";
 const std::string quote = "\"";
 
@@ -119,12 +121,12 @@ bool basReg::ecrire(std::int32_t typeCode, const std::string &valueName, const s
     const auto creationFailed = [&](const std::string &what, long code) {
         if (MessageErreur)
             m_messages.showWarning(libraryTitle,
-                                   "Error Creating Registry Key Entry:" + lineBreak + "Key=" + what + lineBreak
-                                       + "DLL Returned=" + std::to_string(code) + "Impossible d'ajouter l'application "
-                                       + quote + valueName + quote + " dans la base de registre. Vous pouvez ajouter "
-                                       + "manuellement un raccourci pour cette application " + "dans le dossier du menu "
-                                       + quote + "Démarrer/Programmes/Démarrage" + quote + " "
-                                       + "pour obtenir le lancement automatique dans Windows.");
+                                   "Error Creating Autostart Entry:" + lineBreak + "File=" + placeOr(what) + lineBreak
+                                       + "Returned=" + std::to_string(code) + "Impossible d'ajouter l'application "
+                                       + quote + valueName + quote + " au démarrage de la session. Vous pouvez ajouter "
+                                       + "manuellement cette application " + "dans les réglages de session du bureau, "
+                                       + quote + sessionSettings + quote + " "
+                                       + "pour obtenir son lancement automatique.");
     };
 
     OpenedKey key(m_registry);
@@ -152,9 +154,10 @@ bool basReg::ecrire(std::int32_t typeCode, const std::string &valueName, const s
 
     code = key.close();
     if (code != reg::ERROR_SUCCESS) {
-        m_messages.showWarning(libraryTitle, "Erreur pendant la fermeture de la clé de registre :" + lineBreak + "Key="
-                                                 + valueName + lineBreak + "DLL Returned=" + std::to_string(code)
-                                                 + lineBreak + "Il peut être souhaitable de fermer et relancer Windows.");
+        m_messages.showWarning(libraryTitle, "Erreur pendant la fermeture de l'entrée de démarrage :" + lineBreak
+                                                 + "File=" + placeOr(valueName) + lineBreak + "Returned="
+                                                 + std::to_string(code) + lineBreak
+                                                 + "Il peut être souhaitable de fermer la session et de la rouvrir.");
         return false;
     }
     return true;
@@ -166,29 +169,31 @@ bool basReg::effacer(const std::string &valueName, bool MessageErreur)
     long code = m_registry.openKey(reg::HKEY_LOCAL_MACHINE, runKeyPath, reg::KEY_ALL_ACCESS, key.receive());
     if (code != reg::ERROR_SUCCESS) {
         if (MessageErreur)
-            m_messages.showWarning(odbcCaption, "Error Opening Registry Key Entry:" + lineBreak + "Key/Path=" + runKeyPath
-                                                    + lineBreak + "DLL Returned=" + std::to_string(code)
-                                                    + "Impossible de supprimer l'entrée " + valueName + " dans la clé "
-                                                    + quote + runKeyFullPath + quote + "." + "de la base de registre.");
+            m_messages.showWarning(odbcCaption, "Error Opening Autostart Entries:" + lineBreak + "Path="
+                                                    + placeOr(runKeyPath) + lineBreak + "Returned="
+                                                    + std::to_string(code) + "Impossible de supprimer l'entrée "
+                                                    + valueName + " des applications au démarrage de la session : "
+                                                    + quote + placeOr(runKeyPath) + quote + ".");
         return false;
     }
     key.opened();
 
     code = m_registry.deleteValue(key.get(), valueName);
     if (code != reg::ERROR_SUCCESS) {
-        m_messages.showWarning(odbcCaption, "Error Setting Registry Key Entry:" + lineBreak + "Key=" + runKeyPath
-                                                + lineBreak + "DLL Returned=" + std::to_string(code) + lineBreak
-                                                + "Impossible de supprimer l'entrée " + valueName + " dans la clé "
-                                                + quote + runKeyFullPath + quote + "de la base de registre.");
+        m_messages.showWarning(odbcCaption, "Error Removing Autostart Entry:" + lineBreak + "File="
+                                                + placeOr(runKeyPath) + lineBreak + "Returned=" + std::to_string(code)
+                                                + lineBreak + "Impossible de supprimer l'entrée " + valueName
+                                                + " des applications au démarrage de la session : " + quote
+                                                + placeOr(runKeyPath) + quote + ".");
         return false;
     }
 
     code = key.close();
     if (code != reg::ERROR_SUCCESS) {
-        m_messages.showWarning(libraryTitle, "Erreur pendant la fermeture de l'accès à la clé de registre. " + lineBreak
-                                                 + "Key=" + runKeyPath + lineBreak + "DLL Returned="
-                                                 + std::to_string(code) + lineBreak
-                                                 + "Il peut être souhaitable de fermer et relancer Windows.");
+        m_messages.showWarning(libraryTitle, "Erreur pendant la fermeture de l'accès aux entrées de démarrage. "
+                                                 + lineBreak + "Path=" + placeOr(runKeyPath) + lineBreak
+                                                 + "Returned=" + std::to_string(code) + lineBreak
+                                                 + "Il peut être souhaitable de fermer la session et de la rouvrir.");
         return false;
     }
     return true;
@@ -202,29 +207,35 @@ bool basReg::lecture(std::uint32_t root, const std::string &keyPath, const std::
     if (code != reg::ERROR_SUCCESS) {
         if (MessageErreur)
             m_messages.showWarning(odbcCaption, "Error Opening Registry Key Entry:" + lineBreak + "Key/Path=" + keyPath
-                                                    + lineBreak + "DLL Returned=" + std::to_string(code));
+                                                    + lineBreak + "Returned=" + std::to_string(code));
         return false;
     }
     key.opened();
 
-    // A text is read into 255 bytes, a number into 4 that start at zero.
-    std::uint8_t buffer[255] = {};
+    // A text is read into 255 bytes, or as many as it needs; a number into
+    // 4 that start at zero.
+    std::vector<std::uint8_t> buffer(255, 0);
     std::uint32_t size = 0;
     std::uint32_t storedType = reg::REG_NONE;
     if (requestedType == 1 || requestedType == 4) {
         size = requestedType == 1 ? 255 : 4;
-        code = m_registry.queryValue(key.get(), valueName, &storedType, buffer, &size);
+        code = m_registry.queryValue(key.get(), valueName, &storedType, buffer.data(), &size);
+        if (code == reg::ERROR_MORE_DATA && requestedType == 1 && size > buffer.size()) {
+            buffer.assign(size, 0);
+            code = m_registry.queryValue(key.get(), valueName, &storedType, buffer.data(), &size);
+        }
     }
     if (code != reg::ERROR_SUCCESS) {
         if (MessageErreur)
-            m_messages.showWarning(odbcCaption, "Error Retrieving Registry Key Entry:" + lineBreak + "Key=" + valueName
-                                                    + lineBreak + "DLL Returned=" + std::to_string(code));
+            m_messages.showWarning(odbcCaption, "Error Retrieving Registry Key Entry:" + lineBreak + "Key="
+                                                    + placeOr(valueName) + lineBreak + "Returned="
+                                                    + std::to_string(code));
         return false;
     }
     key.close();
 
     if (storedType == reg::REG_SZ) {
-        value = std::string(reinterpret_cast<const char *>(buffer), size > 0 ? size - 1 : 0);
+        value = std::string(reinterpret_cast<const char *>(buffer.data()), size > 0 ? size - 1 : 0);
     } else if (storedType == reg::REG_DWORD) {
         // The 4 bytes read, wherever they landed: a number asked for as text
         // still reads as the number.

@@ -39,6 +39,12 @@ public:
                           std::int32_t requestedType, RegValue &value, bool MessageErreur);
 
 private:
+    // The entry's file (or folder) the registry last worked on, for messages.
+    std::string placeOr(const std::string &otherwise) const
+    {
+        const std::string place = m_registry.lastPlace();
+        return place.empty() ? otherwise : place;
+    }
     bool ecrire(std::int32_t typeCode, const std::string &valueName, const std::string &data, bool MessageErreur);
     bool effacer(const std::string &valueName, bool MessageErreur);
     bool lecture(std::uint32_t root, const std::string &keyPath, const std::string &valueName,

@@ -2,14 +2,9 @@
 # sounds and sudden death.
 set(_fault_harness faults/FaultHarness.cpp faults/FaultHarness.h)
 
-add_executable(tintarel_settings_probe faults/settings_probe.cpp)
-target_link_libraries(tintarel_settings_probe PRIVATE tintarel_settings)
-
 tintarel_add_test(tst_faults_settings SOURCES faults/tst_faults_settings.cpp ${_fault_harness}
                   LIBS tintarel_test_support)
-target_compile_definitions(tst_faults_settings PRIVATE
-  SETTINGS_PROBE="$<TARGET_FILE:tintarel_settings_probe>")
-add_dependencies(tst_faults_settings Tintarel tintarel_settings_probe)
+add_dependencies(tst_faults_settings Tintarel)
 
 tintarel_add_test(tst_faults_sounds SOURCES faults/tst_faults_sounds.cpp ${_fault_harness}
                   LIBS tintarel_test_support)

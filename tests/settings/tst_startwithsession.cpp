@@ -1,228 +1,243 @@
-#include "Configuration.h"
-#include "IniSettingsStore.h"
-#include "MessageBox.h"
 #include "ProbeRun.h"
-#include "ProgramFolder.h"
-#include "StartupLibrary.h"
 
 #include <QJsonArray>
-#include <QtTest>
+#include <QTemporaryDir>
 
-namespace {
+#include <sys/stat.h>
 
-const QString runKey = QStringLiteral("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run");
-
-class RecordingMessageBox : public MessageBox
-{
-public:
-    QStringList texts;
-    Answer show(const QString &, const QString &text, Icon, Buttons) override
-    {
-        texts << text;
-        return Answer::Ok;
-    }
-};
-
-// Records the calls; the entry is a text it holds.
-class FakeStartupLibrary : public StartupLibrary
-{
-public:
-    QString entry;
-    QStringList calls;
-
-    QString CléLectureValeur(ostrevol::HKey HKey, const QString &Chemin, const QString &Clé,
-                             bool MessageErreur) override
-    {
-        calls << QStringLiteral("read %1 %2 %3 %4").arg(uint(HKey), 0, 16).arg(Chemin, Clé).arg(MessageErreur);
-        return entry;
-    }
-    bool RegDemarrAjoutApp(const QString &AppTitre, const QString &AppChemin, const QString &AppNomExe,
-                           bool MessageErreur) override
-    {
-        calls << QStringLiteral("add %1 %2 %3 %4").arg(AppTitre, AppChemin, AppNomExe).arg(MessageErreur);
-        entry = AppChemin + QLatin1Char('/') + AppNomExe;
-        return true;
-    }
-    bool RegDemarrSupprimApp(const QString &AppTitre, bool MessageErreur) override
-    {
-        calls << QStringLiteral("remove %1 %2").arg(AppTitre).arg(MessageErreur);
-        entry.clear();
-        return true;
-    }
-};
-
-} // namespace
-
+// Start-with-session as the user meets it: the configuration program's
+// assignment made by an ordinary account (nobody, where the tests run as
+// root) and by root, and the entry it leaves started as a session starts it.
 class tst_StartWithSession : public QObject
 {
     Q_OBJECT
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
-    RecordingMessageBox m_messages;
-    std::unique_ptr<StartupLibrary> m_library;
-    std::unique_ptr<IniSettingsStore> m_store;
-
     QString root() const { return m_dir->path(); }
-    QString entryPath() const { return root() + QStringLiteral("/system/autostart/Tintarel.desktop"); }
-    void writeEntry(const QByteArray &text)
+    QString userEntry() const { return root() + QStringLiteral("/home/autostart/Tintarel.desktop"); }
+    QString machineEntry() const { return root() + QStringLiteral("/system/autostart/Tintarel.desktop"); }
+
+    // A program folder holding the probe (whose folder the entry names) and
+    // a stand-in clock that says where it was started from.
+    QString programFolder(const QString &name)
     {
-        QDir().mkpath(QFileInfo(entryPath()).absolutePath());
-        QFile file(entryPath());
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(text);
+        const QString folder = root() + QStringLiteral("/programs/") + name;
+        QDir().mkpath(folder);
+        QFile::copy(QStringLiteral(OSTREVOL_PROBE), folder + QStringLiteral("/ostrevol_probe"));
+        QFile clock(folder + QStringLiteral("/Tintarel"));
+        if (clock.open(QIODevice::WriteOnly))
+            clock.write("#!/bin/sh\nprintf '%s' \"$0\" > \"$STARTED\"\n");
+        clock.setPermissions(QFile::permissions(clock.fileName()) | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther);
+        for (QString up = folder; up != root(); up = QFileInfo(up).absolutePath())
+            QFile::setPermissions(up, QFile::permissions(up) | QFile::ReadOther | QFile::ExeOther);
+        return folder;
     }
-    QByteArray readEntry() const
+    QJsonObject assign(const QString &folder, const QString &value, bool ordinaryUser = true)
     {
-        QFile file(entryPath());
+        const ProbeRun run = runProbe(folder + QStringLiteral("/ostrevol_probe"), {QStringLiteral("demarrage"), value},
+                                      root(), ordinaryUser);
+        if (!run.failure.isEmpty())
+            qWarning("%s", qPrintable(run.failure));
+        return run.report;
+    }
+    // The program `gio launch` starts from the entry, as a session does.
+    QString launched(const QString &entry, bool ordinaryUser = true)
+    {
+        const QString started = root() + QStringLiteral("/out/started");
+        QDir().mkpath(QFileInfo(started).absolutePath());
+        QFile::setPermissions(QFileInfo(started).absolutePath(), QFileDevice::Permissions(0x7777));
+        QFile::remove(started);
+        QProcess gio;
+        QProcessEnvironment environment = probeEnvironment(root(), ordinaryUser);
+        environment.insert(QStringLiteral("STARTED"), started);
+        gio.setProcessEnvironment(environment);
+        const QStringList command = asUser(ordinaryUser, QStringLiteral("gio"), {QStringLiteral("launch"), entry});
+        gio.start(command.first(), command.mid(1));
+        if (!gio.waitForFinished(30000) || gio.exitCode() != 0)
+            return QStringLiteral("gio failed: ") + QString::fromLocal8Bit(gio.readAllStandardError());
+        QFile file(started);
+        if (!QTest::qWaitFor([&] { return file.exists(); }, 10000))
+            return QStringLiteral("nothing started");
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QStringLiteral("nothing started");
+    }
+    static QByteArray contents(const QString &path)
+    {
+        QFile file(path);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
-    std::unique_ptr<Configuration> create()
-    {
-        SettingsError error;
-        auto config = Configuration::create(*m_store, &error, m_library.get());
-        if (!config)
-            qWarning("%s", qPrintable(error.description()));
-        return config;
-    }
+    static QJsonArray noMessages() { return {}; }
 
 private Q_SLOTS:
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
-        const QProcessEnvironment environment = probeEnvironment(root());
-        for (const QString &name : {QStringLiteral("XDG_CONFIG_HOME"), QStringLiteral("XDG_CONFIG_DIRS"),
-                                    QStringLiteral("XDG_DATA_HOME"), QStringLiteral("XDG_RUNTIME_DIR")})
-            qputenv(name.toUtf8().constData(), environment.value(name).toUtf8());
-        m_messages.texts.clear();
-        QString error;
-        m_library = StartupLibrary::load(QStringLiteral(TINTAREL_PROGRAM_DIR), m_messages, &error);
-        QVERIFY2(m_library, qPrintable(error));
-        m_store = std::make_unique<IniSettingsStore>(root() + QStringLiteral("/home/Tintarel/Tintarel.ini"));
-    }
-
-    void derivedFromTheEntry_data()
-    {
-        QTest::addColumn<QByteArray>("entry");
-        QTest::addColumn<int>("Démarrage");
-        QTest::newRow("no entry") << QByteArray() << 0;
-        QTest::newRow("entry naming another folder")
-            << QByteArray("[Desktop Entry]\nType=Application\nName=Tintarel\nExec=/ailleurs/Tintarel\n") << 1;
-        QTest::newRow("entry naming no program") << QByteArray("[Desktop Entry]\nType=Application\n") << 0;
-        QTest::newRow("entry hidden by its author")
-            << QByteArray("[Desktop Entry]\nExec=/ailleurs/Tintarel\nHidden=true\n") << 0;
-    }
-
-    void derivedFromTheEntry()
-    {
-        QFETCH(QByteArray, entry);
-        QFETCH(int, Démarrage);
-        if (!entry.isEmpty())
-            writeEntry(entry);
-        const auto config = create();
-        QVERIFY(config);
-        QCOMPARE(config->Démarrage(), Démarrage);
-        QCOMPARE(readEntry(), entry);
-        QVERIFY(m_messages.texts.isEmpty());
-    }
-
-    void assigningAddsAndRemovesTheEntry()
-    {
-        const auto config = create();
-        QVERIFY(config);
-        QCOMPARE(config->Démarrage(), 0);
-        config->setDémarrage(1);
-        QCOMPARE(config->Démarrage(), 1);
-        QCOMPARE(m_library->CléLectureValeur(ostrevol::HKey::HKEY_LOCAL_MACHINE, runKey, QStringLiteral("Tintarel"), false),
-                 programFolder() + QStringLiteral("/Tintarel"));
-        config->setDémarrage(0);
-        QCOMPARE(config->Démarrage(), 0);
-        QVERIFY(!QFile::exists(entryPath()));
-        QVERIFY(m_messages.texts.isEmpty());
-    }
-
-    void entryOfAnotherFolderIsKept()
-    {
-        const QByteArray entry("[Desktop Entry]\nType=Application\nName=Tintarel\nExec=/ailleurs/Tintarel\n");
-        writeEntry(entry);
-        const auto config = create();
-        QVERIFY(config);
-        config->setDémarrage(1);
-        QCOMPARE(config->Démarrage(), 1);
-        QCOMPARE(readEntry(), entry);
-    }
-
-    void callsMadeOnAssignment_data()
-    {
-        QTest::addColumn<QString>("entry");
-        QTest::addColumn<int>("assigned");
-        QTest::addColumn<QStringList>("calls");
-        QTest::addColumn<int>("Démarrage");
-        const QString read = QStringLiteral("read 80000002 %1 Tintarel 0").arg(runKey);
-        const QString add = QStringLiteral("add Tintarel %1 Tintarel 1").arg(programFolder());
-        QTest::newRow("0 while 0") << "" << 0 << QStringList{read} << 0;
-        QTest::newRow("1 while 0") << "" << 1 << QStringList{add, read} << 1;
-        QTest::newRow("1 while 1") << "/ailleurs/Tintarel" << 1 << QStringList{read} << 1;
-        QTest::newRow("0 while 1") << "/ailleurs/Tintarel" << 0 << QStringList{"remove Tintarel 0", read} << 0;
-        QTest::newRow("2 while 0") << "" << 2 << QStringList{read} << 0;
-        QTest::newRow("-1 while 1") << "/ailleurs/Tintarel" << -1 << QStringList{read} << 1;
-    }
-
-    void callsMadeOnAssignment()
-    {
-        QFETCH(QString, entry);
-        QFETCH(int, assigned);
-        QFETCH(QStringList, calls);
-        QFETCH(int, Démarrage);
-        FakeStartupLibrary library;
-        library.entry = entry;
-        const auto config = Configuration::create(*m_store, nullptr, &library);
-        QVERIFY(config);
-        library.calls.clear();
-        config->setDémarrage(assigned);
-        QCOMPARE(library.calls, calls);
-        QCOMPARE(config->Démarrage(), Démarrage);
-        QVERIFY(!QFile::exists(root() + QStringLiteral("/home/Tintarel/Tintarel.ini")));
-    }
-
-    void readOnlyRunFolder_data()
-    {
-        QTest::addColumn<bool>("entryExists");
-        QTest::newRow("no entry") << false;
-        QTest::newRow("entry of another folder") << true;
-    }
-
-    // Where the folder cannot be opened for writing, the add fails with the
-    // library's message and the entry cannot be read back either.
-    void readOnlyRunFolder()
-    {
-        QFETCH(bool, entryExists);
+        probeEnvironment(root(), true);
         QDir().mkpath(root() + QStringLiteral("/system/autostart"));
-        if (entryExists)
-            writeEntry("[Desktop Entry]\nType=Application\nName=Tintarel\nExec=/ailleurs/Tintarel\n");
-        const ProbeRun run = runProbe(QStringLiteral(OSTREVOL_PROBE), {QStringLiteral("demarrage"), QStringLiteral("1")},
-                                      root(), root() + QStringLiteral("/system/autostart"));
-        if (run.namespaceRefused)
-            QSKIP(qPrintable(QStringLiteral("No private mount namespace here: ") + run.failure));
-        QVERIFY2(run.failure.isEmpty(), qPrintable(run.failure));
-        QCOMPARE(run.report.value(QStringLiteral("before")).toInt(), 0);
-        QCOMPARE(run.report.value(QStringLiteral("after")).toInt(), 0);
-        const QJsonArray messages = run.report.value(QStringLiteral("messages")).toArray();
-        QCOMPARE(messages.size(), 1);
-        QVERIFY(messages[0].toObject().value(QStringLiteral("text")).toString().contains(
-            QStringLiteral("DLL Returned=5Impossible d'ajouter l'application \"Tintarel\"")));
+        if (::geteuid() != 0) // where root's file modes mean nothing, nobody stands in
+            QFile::setPermissions(root() + QStringLiteral("/system/autostart"), QFileDevice::Permissions(0x5555));
+    }
+    void cleanup() { QFile::setPermissions(root() + QStringLiteral("/system/autostart"), QFileDevice::Permissions(0x7755)); }
+
+    void tickedThenUnticked_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("spaces") << "Mon Horloge";
+        QTest::newRow("quotes") << "l'\"horloge\"";
+        QTest::newRow("dollar and backtick") << "$HOME `id`";
+        QTest::newRow("backslashes") << "a\\b\\\\c";
+        QTest::newRow("non-ASCII letters") << "Démarrage d'été 時計";
     }
 
+    // Ticking makes the user's own entry, which starts the clock; unticking
+    // removes it. No message either way.
+    void tickedThenUnticked()
+    {
+        QFETCH(QString, folder);
+        const QString program = programFolder(folder);
+        QJsonObject report = assign(program, QStringLiteral("1"));
+        QCOMPARE(report.value("before").toInt(), 0);
+        QCOMPARE(report.value("after").toInt(), 1);
+        QCOMPARE(report.value("messages").toArray(), noMessages());
+        QVERIFY(!QFile::exists(machineEntry()));
+        QCOMPARE(launched(userEntry()), program + QStringLiteral("/Tintarel"));
+
+        report = assign(program, QStringLiteral("0"));
+        QCOMPARE(report.value("before").toInt(), 1);
+        QCOMPARE(report.value("after").toInt(), 0);
+        QCOMPARE(report.value("messages").toArray(), noMessages());
+        QVERIFY(!QFile::exists(userEntry()));
+    }
+
+    // A machine-wide entry the user cannot remove is hidden by an entry of
+    // the user's own, shows unticked from then on, and can be ticked again.
+    void machineEntryHiddenByTheUser()
+    {
+        const QString program = programFolder(QStringLiteral("prog"));
+        QFile::setPermissions(root() + QStringLiteral("/system/autostart"), QFileDevice::Permissions(0x7755));
+        QFile entry(machineEntry()); // as the system's administrator put it
+        QVERIFY(entry.open(QIODevice::WriteOnly));
+        entry.write("[Desktop Entry]\nType=Application\nName=Tintarel\nExec=/opt/ailleurs/Tintarel\n");
+        entry.close();
+        cleanup();
+        if (::geteuid() != 0)
+            QFile::setPermissions(root() + QStringLiteral("/system/autostart"), QFileDevice::Permissions(0x5555));
+
+        // Ticked already, for another folder: kept as it is, as any value
+        // other than 0 and 1 leaves it.
+        for (const char *value : {"1", "2", "-1"}) {
+            const QJsonObject report = assign(program, value);
+            QCOMPARE(report.value("after").toInt(), 1);
+            QVERIFY(!QFile::exists(userEntry()));
+        }
+        QJsonObject report = assign(program, QStringLiteral("0"));
+        QCOMPARE(report.value("before").toInt(), 1);
+        QCOMPARE(report.value("after").toInt(), 0);
+        QVERIFY(QFile::exists(machineEntry()));
+        QVERIFY(contents(userEntry()).contains("\nHidden=true\n"));
+        QCOMPARE(assign(program, QStringLiteral("2")).value("after").toInt(), 0);
+        QCOMPARE(assign(program, QStringLiteral("0")).value("after").toInt(), 0);
+        QVERIFY(contents(userEntry()).contains("\nHidden=true\n"));
+
+        report = assign(program, QStringLiteral("1"));
+        QCOMPARE(report.value("after").toInt(), 1);
+        QCOMPARE(report.value("messages").toArray(), noMessages());
+        QCOMPARE(launched(userEntry()), program + QStringLiteral("/Tintarel"));
+    }
+
+    // The failure that remains for an ordinary user: a folder that cannot be
+    // written, told by the library's message naming the entry's file.
+    void userFolderUnwritable()
+    {
+        const QString program = programFolder(QStringLiteral("prog"));
+        QDir().mkpath(QFileInfo(userEntry()).absolutePath());
+        QFile::setPermissions(QFileInfo(userEntry()).absolutePath(), QFileDevice::Permissions(0x5555));
+        const QJsonObject report = assign(program, QStringLiteral("1"));
+        QFile::setPermissions(QFileInfo(userEntry()).absolutePath(), QFileDevice::Permissions(0x7755));
+        QCOMPARE(report.value("after").toInt(), 0);
+        const QJsonArray messages = report.value("messages").toArray();
+        QCOMPARE(messages.size(), 1);
+        const QString text = messages[0].toObject().value("text").toString();
+        QVERIFY2(text.startsWith("Error Creating Autostart Entry:\nFile=" + userEntry()
+                                 + "\nReturned=5Impossible d'ajouter l'application \"Tintarel\""),
+                 qPrintable(text));
+        QVERIFY(!text.contains(QLatin1String("Windows")));
+    }
+
+    // Root writes the machine-wide entry, and removes a hiding entry of its own.
+    void rootUsesTheMachineWideEntry()
+    {
+        if (::geteuid() != 0)
+            QSKIP("needs root");
+        const QString program = programFolder(QStringLiteral("prog"));
+        QDir().mkpath(QFileInfo(userEntry()).absolutePath());
+        QFile hidden(userEntry());
+        QVERIFY(hidden.open(QIODevice::WriteOnly));
+        hidden.write("[Desktop Entry]\nType=Application\nName=Tintarel\nHidden=true\n");
+        hidden.close();
+
+        QCOMPARE(assign(program, QStringLiteral("1"), false).value("after").toInt(), 1);
+        QVERIFY(!QFile::exists(userEntry()));
+        QCOMPARE(launched(machineEntry(), false), program + QStringLiteral("/Tintarel"));
+        QCOMPARE(assign(program, QStringLiteral("0"), false).value("after").toInt(), 0);
+        QVERIFY(!QFile::exists(machineEntry()) && !QFile::exists(userEntry()));
+    }
+
+    void loadingByClassId_data()
+    {
+        QTest::addColumn<bool>("libraryInFolder");
+        QTest::addColumn<QString>("registration"); // "", "registered", "unregistered", "registered, then removed"
+        QTest::addColumn<QString>("variant");
+        QTest::addColumn<QString>("error"); // what the error names; empty: created
+        const QString unknown = QStringLiteral("{0BADC0DE-1111-2222-0102-030405060708}");
+        QTest::newRow("registered elsewhere") << false << "registered" << "" << "";
+        QTest::newRow("unregistered: the program folder") << true << "" << "" << "";
+        QTest::newRow("registration removed") << false << "unregistered" << "" << "{folder}/libOstrevol.so";
+        QTest::newRow("registered library gone") << true << "registered, then removed" << ""
+                                                 << "{root}/programs/registered/libOstrevol.so";
+        QTest::newRow("wrong class id") << true << "" << "wrong-class" << unknown;
+        QTest::newRow("wrong interface id") << true << "" << "wrong-interface" << "l'interface " + unknown;
+    }
+
+    // The library found by its class id, from a program folder of its own
+    // (the programs look beside themselves) or through its registration.
+    void loadingByClassId()
+    {
+        QFETCH(bool, libraryInFolder);
+        QFETCH(QString, registration);
+        QFETCH(QString, variant);
+        QFETCH(QString, error);
+        const QString library = QStringLiteral(TINTAREL_PROGRAM_DIR "/libOstrevol.so");
+        const QString folder = programFolder(QStringLiteral("program"));
+        const QString probe = folder + QStringLiteral("/ostrevol_probe");
+        if (libraryInFolder)
+            QFile::copy(library, folder + QStringLiteral("/libOstrevol.so"));
+        if (!registration.isEmpty()) {
+            const QString registered = programFolder(QStringLiteral("registered")) + QStringLiteral("/libOstrevol.so");
+            QFile::copy(library, registered);
+            QCOMPARE(runProbe(probe, {QStringLiteral("register"), registered}, root()).report.value("result").toInt(), 0);
+            if (registration == QLatin1String("unregistered"))
+                QCOMPARE(runProbe(probe, {QStringLiteral("unregister"), registered}, root()).report.value("result").toInt(), 0);
+            if (registration == QLatin1String("registered, then removed"))
+                QVERIFY(QFile::remove(registered));
+        }
+        const ProbeRun run = runProbe(probe, {QStringLiteral("create"), variant}, root());
+        QVERIFY2(run.failure.isEmpty(), qPrintable(run.failure));
+        QCOMPARE(run.report.value("created").toBool(), error.isEmpty());
+        const QString said = run.report.value("error").toString();
+        QVERIFY2(said.contains(QString(error).replace("{folder}", folder).replace("{root}", root())), qPrintable(said));
+    }
+
+    // The settings cannot be created without the library, which is named.
     void libraryMissingFailsCreation()
     {
-        const QString folder = root() + QStringLiteral("/program");
+        const QString folder = root() + QStringLiteral("/alone");
         QDir().mkpath(folder);
         QVERIFY(QFile::copy(QStringLiteral(OSTREVOL_PROBE), folder + QStringLiteral("/ostrevol_probe")));
         const ProbeRun run = runProbe(folder + QStringLiteral("/ostrevol_probe"), {QStringLiteral("settings")}, root());
         QVERIFY2(run.failure.isEmpty(), qPrintable(run.failure));
-        QCOMPARE(run.report.value(QStringLiteral("created")).toBool(), false);
-        QVERIFY2(run.report.value(QStringLiteral("error")).toString().contains(folder + QStringLiteral("/libOstrevol.so")),
-                 qPrintable(run.report.value(QStringLiteral("error")).toString()));
+        QCOMPARE(run.report.value("created").toBool(), false);
+        QVERIFY(run.report.value("error").toString().contains(folder + QStringLiteral("/libOstrevol.so")));
     }
 };
 

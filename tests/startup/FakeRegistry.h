@@ -8,7 +8,6 @@
 #include <map>
 #include <stdexcept>
 #include <string>
-#include <utility>
 #include <vector>
 
 // An in-memory registry whose calls can be made to fail with any code, or
@@ -31,14 +30,12 @@ public:
 
     static std::string keyName(reg::HKEY root, std::string path)
     {
-        for (char &c : path)
-            c = char(std::tolower(static_cast<unsigned char>(c)));
+        std::transform(path.begin(), path.end(), path.begin(), [](unsigned char c) { return char(std::tolower(c)); });
         return std::to_string(root) + ":" + path;
     }
-    void putText(reg::HKEY root, const std::string &path, const std::string &name, const std::string &text,
-                 std::uint32_t type = reg::REG_SZ)
+    void putText(reg::HKEY root, const std::string &path, const std::string &name, const std::string &text)
     {
-        keys[keyName(root, path)][name] = {type, text + '\0'};
+        keys[keyName(root, path)][name] = {reg::REG_SZ, text + '\0'};
     }
     int keysLeftOpen() const { return int(m_open.size()); }
 
@@ -53,9 +50,7 @@ public:
     {
         if (const long code = failure(Call::Open))
             return code;
-        if (!keys.count(keyName(root, path)))
-            return reg::ERROR_FILE_NOT_FOUND;
-        return hand(keyName(root, path), key);
+        return keys.count(keyName(root, path)) ? hand(keyName(root, path), key) : reg::ERROR_FILE_NOT_FOUND;
     }
     long setValue(reg::HKEY key, const std::string &name, std::uint32_t type, const std::uint8_t *data,
                   std::uint32_t size) override
@@ -83,13 +78,11 @@ public:
             return reg::ERROR_FILE_NOT_FOUND;
         *type = found->second.type;
         const auto needed = std::uint32_t(found->second.bytes.size());
-        if (needed > *size) {
-            *size = needed;
-            return reg::ERROR_MORE_DATA;
-        }
-        std::copy(found->second.bytes.begin(), found->second.bytes.end(), data);
+        const bool fits = needed <= *size;
+        if (fits)
+            std::copy(found->second.bytes.begin(), found->second.bytes.end(), data);
         *size = needed;
-        return reg::ERROR_SUCCESS;
+        return fits ? reg::ERROR_SUCCESS : reg::ERROR_MORE_DATA;
     }
     long closeKey(reg::HKEY key) override
     {
@@ -101,11 +94,9 @@ private:
     long failure(Call call)
     {
         const auto found = failures.find(call);
-        if (found == failures.end())
-            return reg::ERROR_SUCCESS;
-        if (found->second == throws)
+        if (found != failures.end() && found->second == throws)
             throw std::runtime_error("Erreur d'entrée/sortie sur le périphérique");
-        return found->second;
+        return found == failures.end() ? reg::ERROR_SUCCESS : found->second;
     }
     long hand(const std::string &name, reg::HKEY *key)
     {

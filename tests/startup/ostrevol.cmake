@@ -1,9 +1,5 @@
 tintarel_add_test(tst_basreg SOURCES tst_basreg.cpp FakeRegistry.h LIBS ostrevol_core)
-tintarel_add_test(tst_demarrapp SOURCES tst_demarrapp.cpp FakeRegistry.h LIBS ostrevol_core)
 
 add_executable(ostrevol_probe ostrevol_probe.cpp)
 target_link_libraries(ostrevol_probe PRIVATE tintarel_settings)
 target_compile_definitions(ostrevol_probe PRIVATE TINTAREL_PROGRAM_DIR="${TINTAREL_PROGRAM_DIR}")
-tintarel_add_test(tst_ostrevol SOURCES tst_ostrevol.cpp ProbeRun.h LIBS tintarel_classfactory ostrevol_interface)
-target_compile_definitions(tst_ostrevol PRIVATE OSTREVOL_PROBE="$<TARGET_FILE:ostrevol_probe>")
-add_dependencies(tst_ostrevol ostrevol_probe Ostrevol)

@@ -1,6 +1,6 @@
 // Loads DemarrApp the way the programs do and prints what happened as JSON,
 // so that tests can run it from other folders, with other registrations,
-// or where the session-start folder is read-only.
+// or as another user.
 #include "ClassFactory.h"
 #include "Configuration.h"
 #include "IniSettingsStore.h"
@@ -28,8 +28,7 @@ public:
     {
         shown.append(QJsonObject{{QStringLiteral("caption"), caption},
                                  {QStringLiteral("text"), text},
-                                 {QStringLiteral("warning"), icon == Icon::Warning},
-                                 {QStringLiteral("ok"), buttons == Buttons::Ok}});
+                                 {QStringLiteral("warning"), icon == Icon::Warning && buttons == Buttons::Ok}});
         return Answer::Ok;
     }
 };
@@ -92,19 +91,16 @@ int main(int argc, char **argv)
     if (!library)
         return print({{QStringLiteral("error"), error}});
     QJsonObject report;
-    if (command == QLatin1String("add")) {
-        report[QStringLiteral("result")] = library->RegDemarrAjoutApp(arguments.value(1), arguments.value(2),
-                                                                       arguments.value(3), arguments.value(4) == "1");
-    } else if (command == QLatin1String("demarrage")) {
-        const auto config = Configuration::create(store, &settingsError, library.get());
-        if (!config)
-            return print({{QStringLiteral("error"), settingsError.description()}});
-        report[QStringLiteral("before")] = config->Démarrage();
-        config->setDémarrage(arguments.value(1).toInt());
-        report[QStringLiteral("after")] = config->Démarrage();
-    } else {
+    if (command != QLatin1String("demarrage"))
         return 2;
-    }
+    // Démarrage as the configuration program sees it, then assigned as its
+    // "OK" assigns it.
+    const auto config = Configuration::create(store, &settingsError, library.get());
+    if (!config)
+        return print({{QStringLiteral("error"), settingsError.description()}});
+    report[QStringLiteral("before")] = config->Démarrage();
+    config->setDémarrage(arguments.value(1).toInt());
+    report[QStringLiteral("after")] = config->Démarrage();
     report[QStringLiteral("messages")] = messages.shown;
     return print(report);
 }

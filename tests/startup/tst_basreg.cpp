@@ -1,106 +1,107 @@
+#include "DemarrApp.h"
 #include "FakeRegistry.h"
 #include "basReg.h"
 
 #include <QtTest>
+
+#include <map>
 
 Q_DECLARE_METATYPE(FakeRegistry::Call)
 
 namespace {
 
 const std::string run = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-const QString runText = QString::fromStdString(run);
 
-QString message1(const QString &key, long code)
+class Application : public ostrevol::IApplicationObject
 {
-    return QStringLiteral("Error Creating Registry Key Entry:\nKey=%1\nDLL Returned=%2"
-                          "Impossible d'ajouter l'application \"Tintarel\" dans la base de registre. "
-                          "Vous pouvez ajouter manuellement un raccourci pour cette application dans le dossier "
-                          "du menu \"Démarrer/Programmes/Démarrage\" pour obtenir le lancement automatique dans "
-                          "Windows.")
-        .arg(key)
-        .arg(code);
-}
+public:
+    std::map<std::string, std::string> properties{{"Title", "T"}, {"Path", "/F"}, {"EXEName", "N"}};
+    const char *property(const char *name) const override
+    {
+        const auto found = properties.find(name);
+        return found == properties.end() ? nullptr : found->second.c_str();
+    }
+};
 
 } // namespace
 
+// The library's registry routines and its class over an in-memory registry
+// that fails on demand: which message each failure shows, and what is kept.
 class tst_basReg : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void messages_data()
+    void failures_data()
     {
         QTest::addColumn<QString>("routine");
         QTest::addColumn<FakeRegistry::Call>("failingCall");
         QTest::addColumn<int>("code");
         QTest::addColumn<bool>("MessageErreur");
-        QTest::addColumn<QString>("caption");
-        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("closeThrowsToo");
+        QTest::addColumn<QString>("caption"); // empty: no message
+        QTest::addColumn<QString>("text");    // how the message begins
 
         using C = FakeRegistry::Call;
+        const int throws = int(FakeRegistry::throws);
         const QString none;
-        QTest::newRow("1 key not opened for writing") << "write" << C::Create << 5 << true << "Ostrevol"
-                                                      << message1(runText, 5);
-        QTest::newRow("1 not asked") << "write" << C::Create << 5 << false << none << none;
-        QTest::newRow("1 value not written") << "write" << C::Set << 1013 << true << "Ostrevol"
-                                             << message1(QStringLiteral("Tintarel"), 1013);
-        QTest::newRow("1 value not written, not asked") << "write" << C::Set << 1013 << false << none << none;
-        const QString message2 = QStringLiteral("Erreur pendant la fermeture de la clé de registre :\nKey=Tintarel\n"
-                                                "DLL Returned=6\nIl peut être souhaitable de fermer et relancer Windows.");
-        QTest::newRow("2 key not closed after writing") << "write" << C::Close << 6 << false << "Ostrevol" << message2;
-        const QString message3 =
-            QStringLiteral("Error Opening Registry Key Entry:\nKey/Path=%1\nDLL Returned=5Impossible de supprimer "
-                           "l'entrée Tintarel dans la clé \"HKEY_LOCAL_MACHINE\\%1\".de la base de registre.")
-                .arg(runText);
-        QTest::newRow("3 key not opened for deleting") << "delete" << C::Open << 5 << true << "ODBC Registry" << message3;
-        QTest::newRow("3 not asked") << "delete" << C::Open << 5 << false << none << none;
-        const QString message4 =
-            QStringLiteral("Error Setting Registry Key Entry:\nKey=%1\nDLL Returned=2\nImpossible de supprimer "
-                           "l'entrée Tintarel dans la clé \"HKEY_LOCAL_MACHINE\\%1\"de la base de registre.")
-                .arg(runText);
+        const QString io = QStringLiteral("Erreur d'entrée/sortie sur le périphérique");
+        QTest::newRow("1 key not opened for writing") << "write" << C::Create << 5 << true << false << "Ostrevol"
+                                                      << "Error Creating Autostart Entry:\nFile=" + QString::fromStdString(run)
+                                                             + "\nReturned=5Impossible d'ajouter l'application \"Tintarel\"";
+        QTest::newRow("1 not asked") << "write" << C::Create << 5 << false << false << none << none;
+        QTest::newRow("1 value not written") << "write" << C::Set << 112 << true << true << "Ostrevol"
+                                             << "Error Creating Autostart Entry:\nFile=Tintarel\nReturned=112Impossible";
+        QTest::newRow("2 key not closed after writing") << "write" << C::Close << 6 << false << false << "Ostrevol"
+                                                        << "Erreur pendant la fermeture de l'entrée de démarrage :";
+        QTest::newRow("3 key not opened for deleting") << "delete" << C::Open << 5 << true << false << "ODBC Registry"
+                                                       << "Error Opening Autostart Entries:";
+        QTest::newRow("3 not asked") << "delete" << C::Open << 5 << false << false << none << none;
         QTest::newRow("4 value not deleted, even when not asked")
-            << "delete" << C::Delete << 2 << false << "ODBC Registry" << message4;
-        const QString message5 = QStringLiteral("Erreur pendant la fermeture de l'accès à la clé de registre. \nKey=%1\n"
-                                                "DLL Returned=6\nIl peut être souhaitable de fermer et relancer Windows.")
-                                     .arg(runText);
-        QTest::newRow("5 key not closed after deleting") << "delete" << C::Close << 6 << false << "Ostrevol" << message5;
-        QTest::newRow("6 key not opened for reading")
-            << "read" << C::Open << 2 << true << "ODBC Registry"
-            << QStringLiteral("Error Opening Registry Key Entry:\nKey/Path=%1\nDLL Returned=2").arg(runText);
-        QTest::newRow("6 not asked") << "read" << C::Open << 2 << false << none << none;
-        QTest::newRow("7 value not read") << "read" << C::Query << 234 << true << "ODBC Registry"
-                                          << "Error Retrieving Registry Key Entry:\nKey=Tintarel\nDLL Returned=234";
-        QTest::newRow("7 not asked") << "read" << C::Query << 234 << false << none << none;
-        const QString failure = QStringLiteral("Erreur d'entrée/sortie sur le périphérique");
-        QTest::newRow("8 while writing") << "write" << C::Set << int(FakeRegistry::throws) << false << "Ostrevol"
-                                         << failure;
-        QTest::newRow("8 while deleting") << "delete" << C::Delete << int(FakeRegistry::throws) << false << "Ostrevol"
-                                          << failure;
-        QTest::newRow("8 while reading") << "read" << C::Query << int(FakeRegistry::throws) << false << "YourAppName"
-                                         << failure;
+            << "delete" << C::Delete << 2 << false << true << "ODBC Registry"
+            << "Error Removing Autostart Entry:\nFile=" + QString::fromStdString(run) + "\nReturned=2\n";
+        QTest::newRow("5 key not closed after deleting") << "delete" << C::Close << 6 << false << false << "Ostrevol"
+                                                         << "Erreur pendant la fermeture de l'accès aux entrées";
+        QTest::newRow("6 key not opened for reading") << "read" << C::Open << 2 << true << false << "ODBC Registry"
+                                                      << "Error Opening Registry Key Entry:\nKey/Path=Software";
+        QTest::newRow("6 not asked") << "read" << C::Open << 2 << false << false << none << none;
+        QTest::newRow("7 value not read") << "read" << C::Query << 13 << true << true << "ODBC Registry"
+                                          << "Error Retrieving Registry Key Entry:\nKey=Tintarel\nReturned=13";
+        QTest::newRow("7 not asked") << "read" << C::Query << 13 << false << false << none << none;
+        QTest::newRow("8 while writing") << "write" << C::Set << throws << false << true << "Ostrevol" << io;
+        QTest::newRow("8 while deleting") << "delete" << C::Delete << throws << false << false << "Ostrevol" << io;
+        QTest::newRow("8 while reading") << "read" << C::Query << throws << false << true << "YourAppName" << io;
+        QTest::newRow("8 number that does not convert") << "write number" << C::Open << 0 << false << true
+                                                        << "Ostrevol" << "Incompatibilité de type";
     }
 
-    // Every failure returns false, shows its one message (or none), and
-    // leaves no key open.
-    void messages()
+    // Every failure returns false, shows its one message (or none), leaves
+    // the value read untouched and no key open, even when closing the key
+    // throws as well.
+    void failures()
     {
         QFETCH(QString, routine);
         QFETCH(FakeRegistry::Call, failingCall);
         QFETCH(int, code);
         QFETCH(bool, MessageErreur);
+        QFETCH(bool, closeThrowsToo);
         QFETCH(QString, caption);
         QFETCH(QString, text);
 
         FakeRegistry registry;
         CapturedMessages messages;
         registry.putText(reg::HKEY_LOCAL_MACHINE, run, "Tintarel", "/opt/tintarel/Tintarel");
-        registry.failures[failingCall] = code;
+        if (code)
+            registry.failures[failingCall] = code;
+        if (closeThrowsToo)
+            registry.failures[FakeRegistry::Call::Close] = FakeRegistry::throws;
         basReg routines(registry, messages);
         RegValue value = std::string("untouched");
-
         bool result = true;
         if (routine == QLatin1String("write"))
             result = routines.RegDemarrEcrire(1, "Tintarel", "/opt/tintarel/Tintarel", MessageErreur);
+        else if (routine == QLatin1String("write number"))
+            result = routines.RegDemarrEcrire(4, "Compte", "douze", MessageErreur);
         else if (routine == QLatin1String("delete"))
             result = routines.RegDemarrEffacer("Tintarel", MessageErreur);
         else
@@ -109,121 +110,85 @@ private Q_SLOTS:
         QVERIFY(!result);
         QCOMPARE(registry.keysLeftOpen(), 0);
         QCOMPARE(std::get<std::string>(value), std::string("untouched"));
-        if (caption.isEmpty()) {
-            QCOMPARE(messages.shown.size(), std::size_t(0));
+        QCOMPARE(messages.shown.size(), std::size_t(caption.isEmpty() ? 0 : 1));
+        if (caption.isEmpty())
             return;
-        }
-        QCOMPARE(messages.shown.size(), std::size_t(1));
         QCOMPARE(QString::fromStdString(messages.shown[0].caption), caption);
-        QCOMPARE(QString::fromStdString(messages.shown[0].text), text);
+        QVERIFY2(QString::fromStdString(messages.shown[0].text).startsWith(text), messages.shown[0].text.c_str());
     }
 
-    void deletingAMissingValueGivesCode2()
-    {
-        FakeRegistry registry;
-        CapturedMessages messages;
-        registry.keys[FakeRegistry::keyName(reg::HKEY_LOCAL_MACHINE, run)];
-        QVERIFY(!basReg(registry, messages).RegDemarrEffacer("Tintarel", false));
-        QCOMPARE(messages.shown.size(), std::size_t(1));
-        QVERIFY(QString::fromStdString(messages.shown[0].text).contains(QLatin1String("\nDLL Returned=2\n")));
-    }
-
-    void numberThatDoesNotConvert_data()
-    {
-        QTest::addColumn<QString>("data");
-        QTest::addColumn<QString>("description");
-        QTest::newRow("not a number") << "douze" << "Incompatibilité de type";
-        QTest::newRow("beyond 32 bits") << "4294967296" << "Dépassement de capacité";
-    }
-
-    void numberThatDoesNotConvert()
-    {
-        QFETCH(QString, data);
-        QFETCH(QString, description);
-        FakeRegistry registry;
-        CapturedMessages messages;
-        QVERIFY(!basReg(registry, messages).RegDemarrEcrire(4, "Compte", data.toStdString(), false));
-        QCOMPARE(registry.keysLeftOpen(), 0);
-        QCOMPARE(registry.setCalls, 0);
-        QCOMPARE(messages.shown.size(), std::size_t(1));
-        QCOMPARE(QString::fromStdString(messages.shown[0].text), description);
-    }
-
-    void storedSizes_data()
-    {
-        QTest::addColumn<int>("length");
-        QTest::addColumn<bool>("readable");
-        QTest::newRow("empty") << 0 << true;
-        QTest::newRow("20 characters") << 20 << true;
-        QTest::newRow("254 characters") << 254 << true;
-        QTest::newRow("255 characters") << 255 << false;
-    }
-
-    // A text is stored with its NUL; reading holds 255 bytes with the NUL.
-    void storedSizes()
-    {
-        QFETCH(int, length);
-        QFETCH(bool, readable);
-        FakeRegistry registry;
-        CapturedMessages messages;
-        basReg routines(registry, messages);
-        const std::string text(std::size_t(length), 'x');
-
-        QVERIFY(routines.RegDemarrEcrire(1, "Tintarel", text, true));
-        const auto &stored = registry.keys[FakeRegistry::keyName(reg::HKEY_LOCAL_MACHINE, run)]["Tintarel"];
-        QCOMPARE(stored.type, reg::REG_SZ);
-        QCOMPARE(stored.bytes, text + '\0');
-
-        RegValue value;
-        QCOMPARE(routines.RegLectureValeur(reg::HKEY_LOCAL_MACHINE, run, "Tintarel", 1, value, true), readable);
-        if (readable) {
-            QCOMPARE(std::get<std::string>(value), text);
-            QCOMPARE(messages.shown.size(), std::size_t(0));
-        } else {
-            QVERIFY(std::holds_alternative<std::monostate>(value));
-            QCOMPARE(QString::fromStdString(messages.shown.at(0).text),
-                     QStringLiteral("Error Retrieving Registry Key Entry:\nKey=Tintarel\nDLL Returned=234"));
-        }
-    }
-
-    void storedTypes_data()
+    void storedValues_data()
     {
         QTest::addColumn<uint>("type");
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<int>("requestedType");
-        QTest::addColumn<int>("number");
-        QTest::newRow("REG_EXPAND_SZ gives 1") << reg::REG_EXPAND_SZ << QByteArray("%HOME%\0", 7) << 1 << 1;
-        QTest::newRow("REG_BINARY gives 1") << reg::REG_BINARY << QByteArray("\x01\x02", 2) << 1 << 1;
-        QTest::newRow("REG_DWORD asked as text") << reg::REG_DWORD << QByteArray("\x2A\x00\x00\x00", 4) << 1 << 42;
-        QTest::newRow("REG_DWORD asked as number") << reg::REG_DWORD << QByteArray("\xFF\xFF\xFF\xFF", 4) << 4 << -1;
-        QTest::newRow("any other requested type") << reg::REG_SZ << QByteArray("abc\0", 4) << 7 << 1;
+        QTest::addColumn<QString>("read"); // the text, or "#n" for a number
+        QTest::newRow("20 characters") << reg::REG_SZ << QByteArray(20, 'x') + '\0' << 1 << QString(20, 'x');
+        QTest::newRow("600 characters: no length limit") << reg::REG_SZ << QByteArray(600, 'x') + '\0' << 1
+                                                         << QString(600, 'x');
+        QTest::newRow("REG_EXPAND_SZ gives 1") << reg::REG_EXPAND_SZ << QByteArray("%HOME%\0", 7) << 1 << "#1";
+        QTest::newRow("REG_DWORD asked as text") << reg::REG_DWORD << QByteArray("\x2A\x00\x00\x00", 4) << 1 << "#42";
+        QTest::newRow("REG_DWORD asked as number") << reg::REG_DWORD << QByteArray("\xFF\xFF\xFF\xFF", 4) << 4 << "#-1";
+        QTest::newRow("any other requested type") << reg::REG_SZ << QByteArray("abc\0", 4) << 7 << "#1";
     }
 
-    void storedTypes()
+    void storedValues()
     {
         QFETCH(uint, type);
         QFETCH(QByteArray, bytes);
         QFETCH(int, requestedType);
-        QFETCH(int, number);
+        QFETCH(QString, read);
         FakeRegistry registry;
         CapturedMessages messages;
-        registry.keys[FakeRegistry::keyName(reg::HKEY_CURRENT_USER, "Control Panel\\Desktop")]["Valeur"] = {
-            type, bytes.toStdString()};
+        registry.keys[FakeRegistry::keyName(reg::HKEY_CURRENT_USER, "Control Panel\\Desktop")]["V"] = {type,
+                                                                                                      bytes.toStdString()};
         RegValue value;
         QVERIFY(basReg(registry, messages)
-                    .RegLectureValeur(reg::HKEY_CURRENT_USER, "Control Panel\\Desktop", "Valeur", requestedType,
-                                      value, true));
-        QCOMPARE(std::get<std::int32_t>(value), number);
+                    .RegLectureValeur(reg::HKEY_CURRENT_USER, "Control Panel\\Desktop", "V", requestedType, value, true));
+        if (read.startsWith(QLatin1Char('#')))
+            QCOMPARE(std::get<std::int32_t>(value), read.mid(1).toInt());
+        else
+            QCOMPARE(QString::fromStdString(std::get<std::string>(value)), read);
+        QVERIFY(messages.shown.empty());
     }
 
-    void numberIsWrittenAsFourBytes()
+    void writtenValues()
     {
         FakeRegistry registry;
         CapturedMessages messages;
-        QVERIFY(basReg(registry, messages).RegDemarrEcrire(4, "Compte", "258", true));
-        const auto &stored = registry.keys[FakeRegistry::keyName(reg::HKEY_LOCAL_MACHINE, run)]["Compte"];
-        QCOMPARE(stored.type, reg::REG_DWORD);
-        QCOMPARE(stored.bytes, std::string("\x02\x01\x00\x00", 4));
+        basReg routines(registry, messages);
+        QVERIFY(routines.RegDemarrEcrire(4, "Compte", "258", true));
+        QVERIFY(routines.RegDemarrEcrire(1, "Tintarel", std::string(20, 'x'), true));
+        auto &values = registry.keys[FakeRegistry::keyName(reg::HKEY_LOCAL_MACHINE, run)];
+        QCOMPARE(values["Compte"].type, reg::REG_DWORD);
+        QCOMPARE(values["Compte"].bytes, std::string("\x02\x01\x00\x00", 4));
+        QCOMPARE(values["Tintarel"].bytes, std::string(20, 'x') + '\0'); // 21 bytes with the NUL
+    }
+
+    // The class: folder and name joined as given, the application object
+    // read by name, and nothing written when one of its properties lacks.
+    void demarrApp()
+    {
+        FakeRegistry registry;
+        CapturedMessages messages;
+        DemarrApp app(registry, messages);
+        QVERIFY(app.RegDemarrAjoutApp("Tintarel", "/opt/prog/", "Tintarel"));
+        QCOMPARE(app.CléLectureValeur(ostrevol::HKey::HKEY_LOCAL_MACHINE, run, "Tintarel"), std::string("/opt/prog//Tintarel"));
+        Application application;
+        QCOMPARE(app.RegDemarrAjouter(application), std::optional<bool>(true));
+        QCOMPARE(app.CléLectureValeur(ostrevol::HKey::HKEY_LOCAL_MACHINE, run, "T"), std::string("/F/N"));
+        QCOMPARE(app.RegDemarrSupprimer(application), std::optional<bool>(true));
+        QVERIFY(!app.RegDemarrSupprimApp("T", false)); // message 4, though not asked
+        QCOMPARE(messages.shown.size(), std::size_t(1));
+        QCOMPARE(app.CléLectureValeur(ostrevol::HKey::HKEY_LOCAL_MACHINE, run, "T", false), std::string());
+        QCOMPARE(messages.shown.size(), std::size_t(1));
+        for (const char *missing : {"Title", "Path", "EXEName"}) {
+            Application lacking;
+            lacking.properties.erase(missing);
+            QCOMPARE(app.RegDemarrAjouter(lacking), std::optional<bool>());
+        }
+        QCOMPARE(registry.setCalls, 2);
+        QCOMPARE(registry.keysLeftOpen(), 0);
     }
 };
 
