@@ -76,6 +76,7 @@ public:
             onClose();
         running = false;
     }
+    void promiseRestart() override { calls << QStringLiteral("promise"); }
     bool start(QString *error) override
     {
         calls << QStringLiteral("start");
