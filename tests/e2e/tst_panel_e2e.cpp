@@ -18,14 +18,17 @@ class tst_PanelE2E : public QObject
 private:
     const QString panelPath = QStringLiteral(TINTAREL_PROGRAM_DIR "/TintarelPanel");
     const QString clockPath = QStringLiteral(TINTAREL_PROGRAM_DIR "/Tintarel");
-    TestDisplay m_display;
-    std::unique_ptr<TestProgram> m_windowManager;
+    // A bare display, and one that openbox manages; the rows choose.
+    TestDisplay m_bare;
+    TestDisplay m_managed;
+    TestProgram m_windowManager;
+    QString m_display;
 
     std::unique_ptr<TestProgram> start(const QString &program, const TestHome &home, const QStringList &arguments = {},
                                        const QString &desktop = QString())
     {
         auto process = std::make_unique<TestProgram>();
-        QProcessEnvironment environment = home.environment(m_display.name());
+        QProcessEnvironment environment = home.environment(m_display);
         environment.remove(QStringLiteral("XDG_CURRENT_DESKTOP"));
         // The start with the session is machine-wide: kept in the home too.
         environment.insert(QStringLiteral("XDG_CONFIG_DIRS"), home.path() + QStringLiteral("/xdg"));
@@ -43,7 +46,7 @@ private:
     {
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("DISPLAY"), m_display.name());
+        environment.insert(QStringLiteral("DISPLAY"), m_display);
         process.setProcessEnvironment(environment);
         process.start(tool, arguments);
         process.waitForFinished(10000);
@@ -110,24 +113,21 @@ private:
         x("xdotool", QStringList{"windowfocus", "--sync", window, "key", "--delay", "50"} + names);
     }
 
-    void startWindowManager()
-    {
-        m_windowManager = std::make_unique<TestProgram>();
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("DISPLAY"), m_display.name());
-        m_windowManager->setProcessEnvironment(environment);
-        m_windowManager->start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
-        QTRY_VERIFY_WITH_TIMEOUT(x("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("window id"), 15000);
-    }
+    void useDisplay(bool managed) { m_display = (managed ? m_managed : m_bare).name(); }
 
     // A clock of the home that shows, then the panel started by the user,
     // which takes it down and shows its dialog.
     std::unique_ptr<TestProgram> openOverARunningClock(const TestHome &home, const QString &desktop = QString())
     {
         auto clock = start(clockPath, home);
-        [&] { QTRY_VERIFY_WITH_TIMEOUT(!windowsOf(clock->processId()).isEmpty(), 15000); }();
+        [&] { QTRY_VERIFY_WITH_TIMEOUT(!windowsOf(clock->processId()).isEmpty(), 60000); }();
         auto panel = start(panelPath, home, {}, desktop);
-        [&] { QTRY_VERIFY_WITH_TIMEOUT(!dialogOf(panel->processId()).isEmpty(), 20000); }();
+        const auto box = [&] { return windowsOf(panel->processId(), QStringLiteral("^TintarelPanel$")); };
+        // GNOME names a wallpaper that a bare system lacks, which the load tells.
+        [&] { QTRY_VERIFY_WITH_TIMEOUT(!dialogOf(panel->processId()).isEmpty() || !box().isEmpty(), 60000); }();
+        for (const QString &found : box())
+            keys(found, {"Return"});
+        [&] { QTRY_VERIFY_WITH_TIMEOUT(!dialogOf(panel->processId()).isEmpty(), 60000); }();
         clock->waitForFinished(5000);
         return panel;
     }
@@ -136,18 +136,23 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY2(QFileInfo::exists(panelPath), "the configuration program is not built");
-        QVERIFY(m_display.start(QStringLiteral("1280x1024x24")));
+        QVERIFY(m_bare.start(QStringLiteral("1280x1024x24")));
+        QVERIFY(m_managed.start(QStringLiteral("1280x1024x24")));
+        useDisplay(true);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DISPLAY"), m_display);
+        m_windowManager.setProcessEnvironment(environment);
+        m_windowManager.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+        QTRY_VERIFY_WITH_TIMEOUT(x("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("window id"), 30000);
     }
-    void cleanup() { m_windowManager.reset(); }
 
     void everyEndingBringsTheClockBack_data()
     {
         QTest::addColumn<QString>("ending");
         QTest::addColumn<bool>("windowManager");
         QTest::addColumn<QString>("desktop");
-        QTest::newRow("Annuler") << "Annuler" << false << "";
-        QTest::newRow("close button, openbox") << "close" << true << "";
-        QTest::newRow("Escape") << "Escape" << false << "";
+        QTest::newRow("close button") << "close" << false << "";
+        QTest::newRow("Alt+F4, openbox") << "alt+F4" << true << "";
         QTest::newRow("Escape, openbox, KDE") << "Escape" << true << "KDE";
         QTest::newRow("Enter, no desktop") << "Return" << false << "";
         QTest::newRow("Enter, XFCE") << "Return" << false << "XFCE";
@@ -165,21 +170,19 @@ private Q_SLOTS:
         QFETCH(QString, ending);
         QFETCH(bool, windowManager);
         QFETCH(QString, desktop);
-        if (windowManager)
-            startWindowManager();
+        useDisplay(windowManager);
         TestHome home;
         home.writeSettings("[R%E9glages]\nStartPos=1\nCarillons=2\n");
         auto panel = openOverARunningClock(home, desktop);
+        QVERIFY(!dialogOf(panel->processId()).isEmpty());
         QVERIFY(clocksOf(home).isEmpty());
         const QString dialog = dialogOf(panel->processId());
 
         QElapsedTimer sinceEnding;
         sinceEnding.start();
-        if (ending == "Annuler") {
-            clickAt(dialog, 3667, 7717);
-        } else if (ending == "close") {
-            x("xdotool", {"windowclose", dialog});
-        } else if (ending == "Escape") {
+        if (ending == "close") {
+            DisplayObserver(m_display).requestClose(dialog.toUInt());
+        } else if (ending == "Escape" || ending == "alt+F4") {
             keys(dialog, {ending});
         } else if (ending == "Return") {
             // From the check box after the chime options, which a GTK style
@@ -197,7 +200,7 @@ private Q_SLOTS:
             clickAt(dialog, 3667, 7717);
         }
         QVERIFY(panel->waitForFinished(15000));
-        QTRY_VERIFY_WITH_TIMEOUT(clockShows(home), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(clockShows(home), 60000);
         qInfo("%s: clock back after %lld ms", QTest::currentDataTag(), sinceEnding.elapsed());
         QCOMPARE(clocksOf(home).size(), 1);
 
@@ -222,11 +225,10 @@ private Q_SLOTS:
     {
         QFETCH(QStringList, secondArguments);
         QFETCH(bool, windowManager);
-        if (windowManager)
-            startWindowManager();
+        useDisplay(windowManager);
         TestHome home;
         auto clock = start(clockPath, home);
-        QTRY_VERIFY_WITH_TIMEOUT(!windowsOf(clock->processId()).isEmpty(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(!windowsOf(clock->processId()).isEmpty(), 60000);
         auto first = start(panelPath, home);
         QTest::qWait(300);
         auto second = start(panelPath, home, secondArguments);
@@ -237,15 +239,15 @@ private Q_SLOTS:
         QVERIFY(clocksOf(home).isEmpty());
         QVERIFY(!QFileInfo::exists(home.settingsFile()) || stored(home, "Réglages/Visibilité").isEmpty());
 
-        // "Pendant les carillons", then OK: the store holds what the one
-        // dialog showed, and one clock comes back.
+        // "Toujours sauf pendant l'écran de veille", then OK: the store holds
+        // what the one dialog showed, and one clock comes back.
         const QString dialog = dialogOf(first->processId());
-        clickAt(dialog, 360 + 90, 3885 + 127);
+        clickAt(dialog, 360 + 90, 4155 + 127);
         clickAt(dialog, 1267, 7717);
         QVERIFY(first->waitForFinished(15000));
-        QCOMPARE(stored(home, QStringLiteral("Réglages/Visibilité")), QStringLiteral("1"));
+        QCOMPARE(stored(home, QStringLiteral("Réglages/Visibilité")), QStringLiteral("3"));
         QCOMPARE(stored(home, QStringLiteral("Réglages/Carillons")), QStringLiteral("3"));
-        QTRY_VERIFY_WITH_TIMEOUT(clockShows(home), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(clockShows(home), 60000);
         endClocksOf(home);
     }
 };

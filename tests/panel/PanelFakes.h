@@ -141,7 +141,6 @@ class FakeColourChooser : public ColourChooser
 public:
     std::optional<QColor> choose(QWidget *) override
     {
-        ++asked;
         if (answers.empty())
             return std::nullopt;
         const auto answer = answers.front();
@@ -149,7 +148,6 @@ public:
         return answer;
     }
     std::deque<std::optional<QColor>> answers;
-    int asked = 0;
 };
 
 // Settings in memory; every write is recorded in order and can be refused.
