@@ -1111,7 +1111,11 @@ void frmConfig::closeEvent(QCloseEvent *event)
 void frmConfig::Unload()
 {
     if (m_loading) {
+        // A message box of the load is answered by the ending; the load
+        // goes on to its end, and the unload follows.
         m_unloadAfterLoad = true;
+        if (QWidget *box = QApplication::activeModalWidget())
+            box->close();
         return;
     }
     QueryUnload(false);

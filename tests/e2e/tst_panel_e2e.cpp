@@ -200,6 +200,8 @@ private Q_SLOTS:
             clickAt(dialog, 3667, 7717);
         }
         QVERIFY(panel->waitForFinished(15000));
+        // A signal ends it through its unload, not by the signal's default.
+        QCOMPARE(panel->exitStatus(), QProcess::NormalExit);
         QTRY_VERIFY_WITH_TIMEOUT(clockShows(home), 60000);
         qInfo("%s: clock back after %lld ms", QTest::currentDataTag(), sinceEnding.elapsed());
         QCOMPARE(clocksOf(home).size(), 1);
