@@ -172,7 +172,7 @@ private Q_SLOTS:
         QFETCH(QString, desktop);
         useDisplay(windowManager);
         TestHome home;
-        home.writeSettings("[R%E9glages]\nStartPos=1\nCarillons=2\n");
+        home.writeSettings("[R%E9glages]\nStartPos=2\nCarillons=2\n");
         auto panel = openOverARunningClock(home, desktop);
         QVERIFY(!dialogOf(panel->processId()).isEmpty());
         QVERIFY(clocksOf(home).isEmpty());
