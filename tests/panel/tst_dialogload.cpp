@@ -58,12 +58,9 @@ private Q_SLOTS:
 
         QTest::newRow("empty store") << QStringList() << QList<int>{3, 1, 1, 0, 2, 0, 1, 0}
                                      << QList<bool>{true, true, false, false} << "6,6";
-        QTest::newRow("Aucun clears what needs chimes")
-            << QStringList{"Réglages/Carillons=0", "Réglages/EnumHeures=1", "Réglages/Veille=1"}
-            << QList<int>{0, 0, 0, 0, 2, 0, 1, 0} << QList<bool>{false, false, false, false} << "6,6";
-        QTest::newRow("chimes off keep the pickers of a checked range")
-            << QStringList{"Réglages/Activer=0", "Plage/Check=1"} << QList<int>{3, 1, 1, 0, 2, 1, 0, 0}
-            << QList<bool>{false, false, true, false} << "6,6";
+        QTest::newRow("Aucun clears what needs chimes, chimes off")
+            << QStringList{"Réglages/Carillons=0", "Réglages/EnumHeures=1", "Réglages/Veille=1", "Réglages/Activer=0"}
+            << QList<int>{0, 0, 0, 0, 2, 0, 0, 0} << QList<bool>{false, false, false, false} << "6,6";
         QTest::newRow("greyed boxes, mode 1")
             << QStringList{"Réglages/Calendrier=2", "Plage/Check=2", "Réglages/Visibilité=3", "Réglages/StartPos=1",
                            "Position/Left=1500", "Position/Top=750"}
@@ -111,7 +108,6 @@ private Q_SLOTS:
         QTest::addColumn<bool>("visibilityShown");
         QTest::addColumn<bool>("boundsShown");
         QTest::newRow("chime index 4") << QStringList{"Réglages/Carillons=4"} << "optCarillon" << false << false;
-        QTest::newRow("date 7") << QStringList{"Réglages/Calendrier=7"} << "chkCalendrier" << false << false;
         QTest::newRow("chimes switch 3") << QStringList{"Réglages/Activer=3"} << "chkActiver" << true << false;
         QTest::newRow("start mode 3") << QStringList{"Réglages/StartPos=3"} << "optPlace" << true << true;
         QTest::newRow("unreadable") << QStringList{"Réglages/Carillons=abc"} << "Carillons" << false << false;

@@ -128,28 +128,6 @@ private Q_SLOTS:
         QCOMPARE(child->state(), QProcess::Running);
     }
 
-    void openReadExitCodeAndTerminate()
-    {
-        auto child = start(QStringLiteral("Tintarel"), QStringLiteral(":57"));
-        const auto table = makeSystemProcessTable(QStringLiteral(":57"));
-        const HANDLE readOnly = table->openProcess(0, true, DWORD(child->processId()));
-        QVERIFY(readOnly != 0);
-        QVERIFY(!table->terminateProcess(readOnly, 0));
-        const HANDLE process = table->openProcess(PROCESS_TERMINATE, true, DWORD(child->processId()));
-        QVERIFY(process != 0);
-        DWORD code = 0;
-        QVERIFY(table->exitCodeProcess(process, &code));
-        QCOMPARE(code, STILL_ACTIVE);
-        QVERIFY(table->terminateProcess(process, code));
-        QVERIFY(child->waitForFinished(5000));
-        QCOMPARE(child->exitStatus(), QProcess::CrashExit);
-        QVERIFY(!table->terminateProcess(process, code));
-        QVERIFY(table->closeHandle(process));
-        QVERIFY(table->closeHandle(readOnly));
-        QVERIFY(!table->closeHandle(process));
-        QCOMPARE(table->openProcess(PROCESS_TERMINATE, true, DWORD(child->processId())), HANDLE(0));
-    }
-
     void terminalServerIsThisMachine()
     {
         auto child = start(QStringLiteral("Tintarel"), QStringLiteral(":57"));
