@@ -240,6 +240,13 @@ private Q_SLOTS:
         QVERIFY(windowsOf(second->processId()).isEmpty());
         QVERIFY(clocksOf(home).isEmpty());
         QVERIFY(!QFileInfo::exists(home.settingsFile()) || stored(home, "Réglages/Visibilité").isEmpty());
+        if (windowManager) {
+            // Put away by the user, the dialog comes back at the next start.
+            x("xdotool", {"windowminimize", "--sync", dialogOf(first->processId())});
+            auto third = start(panelPath, home, secondArguments);
+            QVERIFY(third->waitForFinished(15000));
+            QTRY_VERIFY_WITH_TIMEOUT(!dialogOf(first->processId()).isEmpty(), 20000);
+        }
 
         // "Toujours sauf pendant l'écran de veille", then OK: the store holds
         // what the one dialog showed, and one clock comes back.
