@@ -22,6 +22,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -31,6 +32,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTimeEdit>
 #include <QTimer>
 
@@ -314,6 +317,91 @@ int frmConfig::helpTopic(const QWidget *control)
     return 0;
 }
 
+// ---------------------------------------------------------------- captions
+
+namespace {
+
+// The width a caption needs in its control, and what it has.
+int neededWidth(const QWidget *control, const QString &text, const QFont &font)
+{
+    const QFontMetrics metrics(font);
+    const int textWidth = metrics.horizontalAdvance(text);
+    const QStyle *style = control->style();
+    const bool isCheck = qobject_cast<const QCheckBox *>(control);
+    if (isCheck || qobject_cast<const QRadioButton *>(control)) {
+        // As the box measures itself, in the font tried.
+        QStyleOptionButton option;
+        option.initFrom(control);
+        option.fontMetrics = metrics;
+        option.text = text;
+        const QSize textSize = style->itemTextRect(metrics, QRect(), Qt::TextShowMnemonic, false, text).size();
+        return style->sizeFromContents(isCheck ? QStyle::CT_CheckBox : QStyle::CT_RadioButton, &option, textSize,
+                                       control).width();
+    }
+    if (qobject_cast<const QPushButton *>(control))
+        return textWidth + style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, control)
+               + 2 * style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, control);
+    if (qobject_cast<const QGroupBox *>(control))
+        return textWidth + 16;
+    if (const auto *label = qobject_cast<const QLabel *>(control))
+        return textWidth + 2 * label->margin() + 2 * label->frameWidth();
+    return 0;
+}
+
+QString captionOf(const QWidget *control)
+{
+    if (const auto *button = qobject_cast<const QAbstractButton *>(control))
+        return button->text();
+    if (const auto *box = qobject_cast<const QGroupBox *>(control))
+        return box->title();
+    if (const auto *label = qobject_cast<const QLabel *>(control))
+        return label->text();
+    return QString();
+}
+
+void setCaption(QWidget *control, const QString &text)
+{
+    if (auto *button = qobject_cast<QAbstractButton *>(control))
+        button->setText(text);
+    else if (auto *box = qobject_cast<QGroupBox *>(control))
+        box->setTitle(text);
+    else if (auto *label = qobject_cast<QLabel *>(control))
+        label->setText(text);
+}
+
+} // namespace
+
+void frmConfig::fitCaptions()
+{
+    // The layout keeps the design's boxes; a font wider than the one the
+    // captions were fitted to (another sans where Liberation is missing)
+    // is drawn smaller, down to a size still readable, then cut with "…".
+    constexpr double smallestShare = 0.8;
+    const QList<QWidget *> controls = findChildren<QWidget *>();
+    for (QWidget *control : controls) {
+        const QString caption = captionOf(control);
+        if (caption.isEmpty() || caption.contains(QChar(0x2026)))
+            continue;
+        QFont font = control->font();
+        const double designed = font.pointSizeF();
+        while (neededWidth(control, caption, font) > control->width() && font.pointSizeF() > designed * smallestShare)
+            font.setPointSizeF(std::max(designed * smallestShare, font.pointSizeF() - 0.25));
+        if (font != control->font()) {
+            // A frame's controls keep the font they had.
+            for (QWidget *child : control->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+                child->setFont(child->font());
+            control->setFont(font);
+        }
+        const int over = neededWidth(control, caption, font) - control->width();
+        if (over <= 0)
+            continue;
+        const int room = QFontMetrics(font).horizontalAdvance(caption) - over;
+        setCaption(control, QFontMetrics(font).elidedText(caption, Qt::ElideRight, room));
+        if (control->toolTip().isEmpty())
+            control->setToolTip(caption);
+    }
+}
+
 // ---------------------------------------------------------------- load
 
 bool frmConfig::FindProcess(const QString &exeName)
@@ -324,10 +412,28 @@ bool frmConfig::FindProcess(const QString &exeName)
 
 void frmConfig::Load(const QString &arguments)
 {
-    if (const auto error = loadSettings(arguments); error && !trap(*error))
-        return;
-    if (const auto error = loadMiniClock())
-        trap(*error);
+    m_loading = true;
+    if (const auto error = loadSettings(arguments); !error || trap(*error)) {
+        if (const auto error = loadMiniClock())
+            trap(*error);
+    }
+    fitCaptions();
+    setInitialFocus();
+    m_loading = false;
+    if (m_unloadAfterLoad)
+        Unload();
+}
+
+// The selected chime pattern: the dialog's main choice, which the arrow keys
+// change at once, and which neither Space nor Enter can change by mistake.
+// With the chimes switched off it is greyed, and OK takes the focus.
+void frmConfig::setInitialFocus()
+{
+    QWidget *first = cmdOk;
+    for (QRadioButton *option : optCarillon)
+        if (option->isChecked() && option->isEnabled())
+            first = option;
+    first->setFocus(Qt::OtherFocusReason);
 }
 
 // The load's one error trap: a missing wallpaper file is told and the load
@@ -368,7 +474,11 @@ std::optional<frmConfig::RunError> frmConfig::loadSettings(const QString &argume
     const bool running = FindProcess(clockExeName);
     if (arguments == QLatin1String("AffichHorloge")) {
         RestartClock = true;
+        m_services.clock.promiseRestart();
     } else if (running) {
+        // Promised before the take-down: an ending during it must not leave
+        // the clock down.
+        m_services.clock.promiseRestart();
         m_services.clock.close();
         RestartClock = true;
     }
@@ -739,7 +849,8 @@ bool frmConfig::acceptsPositionKey(const QKeyEvent *key) const
 
 void frmConfig::focusMoved(QWidget *old, QWidget *now)
 {
-    if (m_validating || m_unloaded || !now || now->window() != this)
+    // Annuler cancels whatever the fields hold: moving to it validates nothing.
+    if (m_validating || m_unloaded || !now || now->window() != this || now == cmdAnnuler)
         return;
     for (int i = 0; i < 2; ++i) {
         if (old != txtPos[size_t(i)] || now == old)
@@ -831,12 +942,41 @@ void frmConfig::showHelp(QWidget *control)
     // A load that stopped early has set no help file, and F1 does nothing.
     if (m_helpFile.isEmpty())
         return;
-    if (!m_helpWindow)
+    if (!m_helpWindow) {
         m_helpWindow = new HelpWindow(this);
+        placeHelpWindow();
+    }
     if (!m_helpWindow->showTopic(m_helpFile, helpTopic(control)))
         m_services.messages.show(applicationTitle,
                                  QStringLiteral("Le fichier d'aide %1 est introuvable.").arg(m_helpFile),
                                  MessageBox::Icon::None, MessageBox::Buttons::Ok);
+}
+
+// Beside the dialog, on its screen, on the side with more room, narrowed to
+// that room down to a readable width; only a screen too narrow for that
+// puts it over the dialog.
+void frmConfig::placeHelpWindow()
+{
+    QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    constexpr int narrowest = 280;
+    const QRect area = screen->availableGeometry();
+    const QRect dialog = frameGeometry();
+    // The help window gets a frame like the dialog's (none before it shows).
+    const int frameWidth = dialog.width() - width();
+    const int frameHeight = dialog.height() - height();
+    const int roomRight = area.right() - dialog.right();
+    const int roomLeft = dialog.left() - area.left();
+    const int room = std::max(roomRight, roomLeft) - frameWidth;
+    const int width = std::max(std::min(m_helpWindow->width(), room), narrowest);
+    const int height = std::min(m_helpWindow->height(), area.height() - frameHeight);
+    m_helpWindow->resize(width, height);
+    const int outerWidth = width + frameWidth;
+    int left = roomRight >= roomLeft ? dialog.right() + 1 : dialog.left() - outerWidth;
+    left = std::clamp(left, area.left(), std::max(area.left(), area.right() - outerWidth + 1));
+    const int top = std::clamp(dialog.top(), area.top(), std::max(area.top(), area.bottom() - height - frameHeight + 1));
+    m_helpWindow->move(left, top);
 }
 
 bool frmConfig::eventFilter(QObject *watched, QEvent *event)
@@ -855,6 +995,23 @@ bool frmConfig::eventFilter(QObject *watched, QEvent *event)
         return QWidget::eventFilter(watched, event);
     }
     auto *key = static_cast<QKeyEvent *>(event);
+    // Enter is OK and Escape Annuler from every control and under every
+    // platform style (some make Enter toggle the focused check box); a
+    // focused push button takes Enter itself, as in every dialog.
+    const bool enter = (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
+                       && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if (enter || key->key() == Qt::Key_Escape) {
+        if (!m_unloaded && !key->isAutoRepeat()) {
+            auto *button = qobject_cast<QPushButton *>(QApplication::focusWidget());
+            if (key->key() == Qt::Key_Escape)
+                cmdAnnuler_Click();
+            else if (button && button->window() == this && button->isEnabled())
+                button->click();
+            else
+                cmdOk_Click();
+        }
+        return true;
+    }
     if (key->key() == Qt::Key_F1) {
         showHelp(QApplication::focusWidget() ? QApplication::focusWidget() : static_cast<QWidget *>(watched));
         return true;
@@ -951,7 +1108,31 @@ void frmConfig::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
-void frmConfig::QueryUnload()
+void frmConfig::Unload()
+{
+    if (m_loading) {
+        // A message box of the load is answered by the ending; the load
+        // goes on to its end, and the unload follows.
+        m_unloadAfterLoad = true;
+        if (QWidget *box = QApplication::activeModalWidget())
+            box->close();
+        return;
+    }
+    QueryUnload(false);
+    hide();
+    QCoreApplication::exit(0);
+}
+
+void frmConfig::bringForward()
+{
+    if (isMinimized())
+        showNormal();
+    QWidget *front = QApplication::activeModalWidget() ? QApplication::activeModalWidget() : this;
+    front->raise();
+    front->activateWindow();
+}
+
+void frmConfig::QueryUnload(bool mayAsk)
 {
     if (m_unloaded)
         return;
@@ -966,7 +1147,7 @@ void frmConfig::QueryUnload()
         return;
     }
     const Configuration *config = Config();
-    if (!config || (config->Carillons() == 0 && config->Visibilité() == 0))
+    if (!mayAsk || !config || (config->Carillons() == 0 && config->Visibilité() == 0))
         return;
     if (m_services.messages.show(questionTitle, QStringLiteral("Voulez-vous démarrer l'horloge à carillon ? "),
                                  MessageBox::Icon::None, MessageBox::Buttons::YesNo)

@@ -89,8 +89,22 @@ public:
     void updPos_Change(int index);
     void cmdOk_Click();
     void cmdAnnuler_Click();
-    // Runs once, on whichever unload.
-    void QueryUnload();
+    // Runs once, on whichever unload. Only an ending the user asked for in
+    // the dialog may ask whether to start the clock.
+    void QueryUnload(bool mayAsk = true);
+    // An ending that does not come through the dialog (a termination
+    // signal, the session's end): the unload without a question, then every
+    // event loop ends, a message box's included. Asked during the load, it
+    // runs once the load is over.
+    void Unload();
+    bool isUnloaded() const { return m_unloaded; }
+    // Another start of the program asked for the dialog: it comes forward,
+    // with the message box it shows, if any.
+    void bringForward();
+    // Shrinks, and as a last resort elides, every caption that does not fit
+    // its box in the font it was given; an elided caption shows the whole
+    // text as its tooltip.
+    void fitCaptions();
 
     // The colours of the sample, as they will be stored.
     uint32_t demoForeColor() const { return m_demoFore; }
@@ -174,6 +188,8 @@ private:
     void applyDemoColours();
     void showImage(const QString &key);
     void showHelp(QWidget *control);
+    void placeHelpWindow();
+    void setInitialFocus();
     void startClock();
 
     // The start-position editor.
@@ -201,6 +217,8 @@ private:
     uint32_t m_demoBack = 0;
     std::vector<std::pair<int, QWidget *>> m_tabOrder;
     bool m_unloaded = false;
+    bool m_loading = false;
+    bool m_unloadAfterLoad = false;
     // Position fields the user changed since their last validation.
     std::array<bool, 2> m_positionEdited{false, false};
     bool m_validating = false;

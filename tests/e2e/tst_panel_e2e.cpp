@@ -7,9 +7,10 @@
 
 #include <csignal>
 
-// The built configuration program on a display of its own: how fast its
-// dialog shows, OK through real pointer input into the real settings file,
-// and the clock taken down and started again around it.
+// The built configuration program and the built clock on a display of their
+// own, with and without a window manager, driven from outside as a user,
+// a window manager or the system would: every way the program ends brings
+// the clock back, one dialog at a time, Enter and Escape.
 class tst_PanelE2E : public QObject
 {
     Q_OBJECT
@@ -17,18 +18,54 @@ class tst_PanelE2E : public QObject
 private:
     const QString panelPath = QStringLiteral(TINTAREL_PROGRAM_DIR "/TintarelPanel");
     const QString clockPath = QStringLiteral(TINTAREL_PROGRAM_DIR "/Tintarel");
-    const QString dialogTitle = QStringLiteral("Configuration de l'horloge à carillon");
-    TestDisplay m_display;
+    // A bare display, and one that openbox manages; the rows choose.
+    TestDisplay m_bare;
+    TestDisplay m_managed;
+    TestProgram m_windowManager;
+    QString m_display;
 
-    std::unique_ptr<TestProgram> start(const QString &program, const TestHome &home,
-                                       const QStringList &arguments = {})
+    std::unique_ptr<TestProgram> start(const QString &program, const TestHome &home, const QStringList &arguments = {},
+                                       const QString &desktop = QString())
     {
         auto process = std::make_unique<TestProgram>();
-        process->setProcessEnvironment(home.environment(m_display.name()));
+        QProcessEnvironment environment = home.environment(m_display);
+        environment.remove(QStringLiteral("XDG_CURRENT_DESKTOP"));
+        // The start with the session is machine-wide: kept in the home too.
+        environment.insert(QStringLiteral("XDG_CONFIG_DIRS"), home.path() + QStringLiteral("/xdg"));
+        if (!desktop.isEmpty())
+            environment.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), desktop);
+        process->setProcessEnvironment(environment);
         process->setProcessChannelMode(QProcess::ForwardedChannels);
         process->start(program, arguments);
         process->waitForStarted(10000);
         return process;
+    }
+
+    // What an X tool prints (xdotool, xprop), run on the test's display.
+    QString x(const QString &tool, const QStringList &arguments)
+    {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DISPLAY"), m_display);
+        process.setProcessEnvironment(environment);
+        process.start(tool, arguments);
+        process.waitForFinished(10000);
+        return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+    }
+
+    // The windows of a process, mapped ones only, wherever a window manager
+    // has put them; the dialog is the one whose title names the chime clock.
+    QStringList windowsOf(qint64 pid, const QString &title = QString())
+    {
+        QStringList arguments{"search", "--all", "--onlyvisible", "--pid", QString::number(pid)};
+        if (!title.isEmpty())
+            arguments << "--name" << title;
+        return x("xdotool", arguments).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+    QString dialogOf(qint64 pid)
+    {
+        const QStringList found = windowsOf(pid, QStringLiteral("carillon$"));
+        return found.size() == 1 ? found.first() : QString();
     }
 
     // Clocks of this test's home, started by anyone: the panel starts its
@@ -48,7 +85,11 @@ private:
         }
         return found;
     }
-
+    bool clockShows(const TestHome &home)
+    {
+        const QList<qint64> clocks = clocksOf(home);
+        return clocks.size() == 1 && !windowsOf(clocks.first()).isEmpty();
+    }
     void endClocksOf(const TestHome &home)
     {
         for (qint64 pid : clocksOf(home))
@@ -61,100 +102,161 @@ private:
         return QSettings(home.settingsFile(), QSettings::IniFormat).value(key).toString();
     }
 
-    // Clicks at a point of the screen with the real pointer (XTest).
-    bool clickAt(QPoint point)
+    // A click at a point of the dialog given in twips, with the real pointer.
+    void clickAt(const QString &window, int leftTwips, int topTwips)
     {
-        QProcess xdotool;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("DISPLAY"), m_display.name());
-        xdotool.setProcessEnvironment(environment);
-        xdotool.start(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(point.x()),
-                                                  QString::number(point.y()), QStringLiteral("click"),
-                                                  QStringLiteral("1")});
-        return xdotool.waitForFinished(10000) && xdotool.exitCode() == 0;
+        x("xdotool", {"mousemove", "--sync", "--window", window, QString::number(leftTwips / 15),
+                      QString::number(topTwips / 15), "click", "1"});
+    }
+    void keys(const QString &window, const QStringList &names)
+    {
+        x("xdotool", QStringList{"windowfocus", "--sync", window, "key", "--delay", "50"} + names);
+    }
+
+    void useDisplay(bool managed) { m_display = (managed ? m_managed : m_bare).name(); }
+
+    // A clock of the home that shows, then the panel started by the user,
+    // which takes it down and shows its dialog.
+    std::unique_ptr<TestProgram> openOverARunningClock(const TestHome &home, const QString &desktop = QString())
+    {
+        auto clock = start(clockPath, home);
+        [&] { QTRY_VERIFY_WITH_TIMEOUT(!windowsOf(clock->processId()).isEmpty(), 60000); }();
+        auto panel = start(panelPath, home, {}, desktop);
+        const auto box = [&] { return windowsOf(panel->processId(), QStringLiteral("^TintarelPanel$")); };
+        // GNOME names a wallpaper that a bare system lacks, which the load tells.
+        [&] { QTRY_VERIFY_WITH_TIMEOUT(!dialogOf(panel->processId()).isEmpty() || !box().isEmpty(), 60000); }();
+        for (const QString &found : box())
+            keys(found, {"Return"});
+        [&] { QTRY_VERIFY_WITH_TIMEOUT(!dialogOf(panel->processId()).isEmpty(), 60000); }();
+        clock->waitForFinished(5000);
+        return panel;
     }
 
 private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY2(QFileInfo::exists(panelPath), "the configuration program is not built");
-        QVERIFY(m_display.start(QStringLiteral("1280x1024x24")));
+        QVERIFY(m_bare.start(QStringLiteral("1280x1024x24")));
+        QVERIFY(m_managed.start(QStringLiteral("1280x1024x24")));
+        useDisplay(true);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DISPLAY"), m_display);
+        m_windowManager.setProcessEnvironment(environment);
+        m_windowManager.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+        QTRY_VERIFY_WITH_TIMEOUT(x("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("window id"), 30000);
     }
 
-    void dialogOpensCentredAndQuickly()
+    void everyEndingBringsTheClockBack_data()
     {
+        QTest::addColumn<QString>("ending");
+        QTest::addColumn<bool>("windowManager");
+        QTest::addColumn<QString>("desktop");
+        QTest::newRow("close button") << "close" << false << "";
+        QTest::newRow("Alt+F4, openbox") << "alt+F4" << true << "";
+        QTest::newRow("Escape, openbox, KDE") << "Escape" << true << "KDE";
+        QTest::newRow("Enter, no desktop") << "Return" << false << "";
+        QTest::newRow("Enter, XFCE") << "Return" << false << "XFCE";
+        QTest::newRow("Enter, GNOME, openbox") << "Return" << true << "GNOME";
+        QTest::newRow("SIGTERM") << "SIGTERM" << false << "";
+        QTest::newRow("SIGHUP, openbox") << "SIGHUP" << true << "";
+        QTest::newRow("SIGINT") << "SIGINT" << false << "";
+        QTest::newRow("X connection killed") << "xkill" << false << "";
+        QTest::newRow("X connection killed, openbox") << "xkill" << true << "";
+        QTest::newRow("emptied field, Annuler") << "empty field" << false << "";
+        QTest::newRow("emptied field, Annuler, openbox") << "empty field" << true << "";
+    }
+    void everyEndingBringsTheClockBack()
+    {
+        QFETCH(QString, ending);
+        QFETCH(bool, windowManager);
+        QFETCH(QString, desktop);
+        useDisplay(windowManager);
         TestHome home;
-        DisplayObserver observer(m_display.name());
-        QElapsedTimer clock;
-        clock.start();
-        auto panel = start(panelPath, home);
-        QTRY_VERIFY_WITH_TIMEOUT(observer.titledWindowOf(panel->processId(), dialogTitle).has_value(), 15000);
-        const qint64 shownAfter = clock.elapsed();
-        qInfo("start to dialog shown: %lld ms", shownAfter);
-        const SeenWindow dialog = *observer.titledWindowOf(panel->processId(), dialogTitle);
-        QCOMPARE(dialog.geometry.size(), QSize(499, 534));
-        QCOMPARE(dialog.geometry.center(), QPoint(639, 511));
-
-        // The close button: no clock ran, the defaults are not both 0, so
-        // the user is asked; closing the question answers No.
-        observer.requestClose(dialog.id);
-        const QString questionTitle = QStringLiteral("Configuration de l'horloge");
-        QTRY_VERIFY_WITH_TIMEOUT(observer.titledWindowOf(panel->processId(), questionTitle).has_value(), 10000);
-        observer.requestClose(observer.titledWindowOf(panel->processId(), questionTitle)->id);
-        QVERIFY(panel->waitForFinished(10000));
-        QCOMPARE(panel->exitCode(), 0);
+        home.writeSettings("[R%E9glages]\nStartPos=2\nCarillons=2\n");
+        auto panel = openOverARunningClock(home, desktop);
+        QVERIFY(!dialogOf(panel->processId()).isEmpty());
         QVERIFY(clocksOf(home).isEmpty());
-        QVERIFY(!QFileInfo::exists(home.settingsFile()));
-    }
+        const QString dialog = dialogOf(panel->processId());
 
-    void okStoresIntoTheSettingsFile()
-    {
-        TestHome home;
-        // Not whole pixels: what is written back is what the fields showed.
-        home.writeSettings("[R%E9glages]\nCarillons=1\nStartPos=2\n[Position]\nLeft=1507\nTop=757\n");
-        DisplayObserver observer(m_display.name());
-        auto panel = start(panelPath, home, {QStringLiteral("AffichHorloge")});
-        QTRY_VERIFY_WITH_TIMEOUT(observer.titledWindowOf(panel->processId(), dialogTitle).has_value(), 15000);
-        const QRect dialog = observer.titledWindowOf(panel->processId(), dialogTitle)->geometry;
-        // "OK" lies at 120, 7560 twips, 2295 × 315: its middle at (84, 514) pixels.
-        QVERIFY(clickAt(dialog.topLeft() + QPoint(84, 514)));
-        QVERIFY(panel->waitForFinished(10000));
-        QCOMPARE(panel->exitCode(), 0);
-        QCOMPARE(stored(home, QStringLiteral("Réglages/Carillons")), QStringLiteral("1"));
-        QCOMPARE(stored(home, QStringLiteral("Réglages/Visibilité")), QStringLiteral("2"));
-        QCOMPARE(stored(home, QStringLiteral("Plage/Debut")), QStringLiteral("10:00:00"));
-        QCOMPARE(stored(home, QStringLiteral("Réglages/BackColor")), QStringLiteral("-2147483633"));
-        QCOMPARE(stored(home, QStringLiteral("Position/Left")), QStringLiteral("1500"));
-        QCOMPARE(stored(home, QStringLiteral("Position/Top")), QStringLiteral("750"));
-        // Started by the clock: the clock comes back without a question.
-        QTRY_COMPARE_WITH_TIMEOUT(clocksOf(home).size(), 1, 15000);
+        QElapsedTimer sinceEnding;
+        sinceEnding.start();
+        if (ending == "close") {
+            DisplayObserver(m_display).requestClose(dialog.toUInt());
+        } else if (ending == "Escape" || ending == "alt+F4") {
+            keys(dialog, {ending});
+        } else if (ending == "Return") {
+            // From the check box after the chime options, which a GTK style
+            // would toggle on Enter.
+            keys(dialog, {"Tab", "Return"});
+        } else if (ending.startsWith("SIG")) {
+            ::kill(pid_t(panel->processId()), ending == "SIGTERM" ? SIGTERM : ending == "SIGHUP" ? SIGHUP : SIGINT);
+        } else if (ending == "xkill") {
+            x("xkill", {"-id", dialog});
+        } else {
+            // The horizontal field emptied, then Annuler pressed at once.
+            x("xdotool", {"windowfocus", "--sync", dialog});
+            clickAt(dialog, 787, 6742);
+            keys(dialog, {"ctrl+a", "BackSpace"});
+            clickAt(dialog, 3667, 7717);
+        }
+        QVERIFY(panel->waitForFinished(15000));
+        // A signal ends it through its unload, not by the signal's default.
+        QCOMPARE(panel->exitStatus(), QProcess::NormalExit);
+        QTRY_VERIFY_WITH_TIMEOUT(clockShows(home), 60000);
+        qInfo("%s: clock back after %lld ms", QTest::currentDataTag(), sinceEnding.elapsed());
+        QCOMPARE(clocksOf(home).size(), 1);
+
+        // Only Enter stores, and it stores what the dialog showed: no check
+        // box toggled on the way, so no start with the session either.
+        const bool stores = ending == "Return";
+        QCOMPARE(stored(home, QStringLiteral("Réglages/Visibilité")), stores ? QStringLiteral("2") : QString());
+        QCOMPARE(stored(home, QStringLiteral("Réglages/Carillons")), QStringLiteral("2"));
+        QCOMPARE(stored(home, QStringLiteral("Réglages/EnumHeures")), stores ? QStringLiteral("1") : QString());
+        QVERIFY(QDir(home.path() + QStringLiteral("/xdg/autostart")).isEmpty());
         endClocksOf(home);
     }
 
-    void aRunningClockIsTakenDownAndStartedAgain()
+    void aSecondStartBringsTheDialogForward_data()
     {
+        QTest::addColumn<QStringList>("secondArguments");
+        QTest::addColumn<bool>("windowManager");
+        QTest::newRow("from the menu twice") << QStringList() << false;
+        QTest::newRow("from the menu, then from the clock, openbox") << QStringList{"AffichHorloge"} << true;
+    }
+    void aSecondStartBringsTheDialogForward()
+    {
+        QFETCH(QStringList, secondArguments);
+        QFETCH(bool, windowManager);
+        useDisplay(windowManager);
         TestHome home;
-        home.writeSettings("[Position]\nLeft=3000\nTop=1500\n");
-        DisplayObserver observer(m_display.name());
         auto clock = start(clockPath, home);
-        QTRY_VERIFY_WITH_TIMEOUT(observer.faceOf(clock->processId()).has_value(), 15000);
-        observer.move(observer.faceOf(clock->processId())->id, QPoint(300, 200));
-        QTRY_COMPARE(observer.faceOf(clock->processId())->geometry.topLeft(), QPoint(300, 200));
-
-        auto panel = start(panelPath, home);
-        // The clock is closed before the dialog reads the settings, so the
-        // dialog shows the place the clock saved on its way out.
-        QVERIFY(clock->waitForFinished(15000));
-        QTRY_VERIFY_WITH_TIMEOUT(observer.titledWindowOf(panel->processId(), dialogTitle).has_value(), 15000);
-        QCOMPARE(stored(home, QStringLiteral("Position/Left")), QStringLiteral("4500"));
+        QTRY_VERIFY_WITH_TIMEOUT(!windowsOf(clock->processId()).isEmpty(), 60000);
+        auto first = start(panelPath, home);
+        QTest::qWait(300);
+        auto second = start(panelPath, home, secondArguments);
+        QVERIFY(second->waitForFinished(15000));
+        QCOMPARE(second->exitCode(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!dialogOf(first->processId()).isEmpty(), 20000);
+        QVERIFY(windowsOf(second->processId()).isEmpty());
         QVERIFY(clocksOf(home).isEmpty());
+        QVERIFY(!QFileInfo::exists(home.settingsFile()) || stored(home, "Réglages/Visibilité").isEmpty());
+        if (windowManager) {
+            // Put away by the user, the dialog comes back at the next start.
+            x("xdotool", {"windowminimize", "--sync", dialogOf(first->processId())});
+            auto third = start(panelPath, home, secondArguments);
+            QVERIFY(third->waitForFinished(15000));
+            QTRY_VERIFY_WITH_TIMEOUT(!dialogOf(first->processId()).isEmpty(), 20000);
+        }
 
-        observer.requestClose(observer.titledWindowOf(panel->processId(), dialogTitle)->id);
-        QVERIFY(panel->waitForFinished(10000));
-        QTRY_COMPARE_WITH_TIMEOUT(clocksOf(home).size(), 1, 15000);
-        const qint64 restarted = clocksOf(home).first();
-        QTRY_VERIFY_WITH_TIMEOUT(observer.faceOf(restarted).has_value(), 15000);
-        QCOMPARE(observer.faceOf(restarted)->geometry.topLeft(), QPoint(300, 200));
+        // "Toujours sauf pendant l'écran de veille", then OK: the store holds
+        // what the one dialog showed, and one clock comes back.
+        const QString dialog = dialogOf(first->processId());
+        clickAt(dialog, 360 + 90, 4155 + 127);
+        clickAt(dialog, 1267, 7717);
+        QVERIFY(first->waitForFinished(15000));
+        QCOMPARE(stored(home, QStringLiteral("Réglages/Visibilité")), QStringLiteral("3"));
+        QCOMPARE(stored(home, QStringLiteral("Réglages/Carillons")), QStringLiteral("3"));
+        QTRY_VERIFY_WITH_TIMEOUT(clockShows(home), 60000);
         endClocksOf(home);
     }
 };

@@ -76,6 +76,7 @@ public:
             onClose();
         running = false;
     }
+    void promiseRestart() override { calls << QStringLiteral("promise"); }
     bool start(QString *error) override
     {
         calls << QStringLiteral("start");
@@ -140,7 +141,6 @@ class FakeColourChooser : public ColourChooser
 public:
     std::optional<QColor> choose(QWidget *) override
     {
-        ++asked;
         if (answers.empty())
             return std::nullopt;
         const auto answer = answers.front();
@@ -148,7 +148,6 @@ public:
         return answer;
     }
     std::deque<std::optional<QColor>> answers;
-    int asked = 0;
 };
 
 // Settings in memory; every write is recorded in order and can be refused.

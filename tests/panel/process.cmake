@@ -1,6 +1,5 @@
-# The running-clock control: its passes over a simulated system, then on real
-# processes and windows of a display of the test's own.
-tintarel_add_test(tst_closeprocess SOURCES tst_closeprocess.cpp FakeProcessSystem.h LIBS tintarel_process_control)
+# The running-clock control on real processes and windows of a display of the
+# test's own.
 
 add_executable(clock_stand_in clock_stand_in.cpp)
 target_link_libraries(clock_stand_in PRIVATE Qt6::Widgets PkgConfig::XCB)
