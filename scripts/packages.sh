@@ -5,7 +5,8 @@ BUILD_PACKAGES="cmake ninja-build pkg-config g++ qt6-base-dev libgstreamer1.0-de
 RUN_PACKAGES="gstreamer1.0-plugins-base gstreamer1.0-plugins-good fonts-liberation2 qt6-image-formats-plugins
   gsettings-desktop-schemas"
 TEST_PACKAGES="xvfb xauth x11-utils x11-xserver-utils xdotool faketime lame desktop-file-utils
-  util-linux dbus dpkg-dev openbox pulseaudio pulseaudio-utils gstreamer1.0-pulseaudio libglib2.0-bin"
+  util-linux dbus dpkg-dev openbox pulseaudio pulseaudio-utils gstreamer1.0-pulseaudio libglib2.0-bin
+  qt6-gtk-platformtheme"
 # The fuzzing build.
 FUZZ_PACKAGES="clang libclang-rt-14-dev"
 
