@@ -213,6 +213,7 @@ public:
         m_manager = atom(c, "MANAGER");
         m_frameExtents = atom(c, "_NET_FRAME_EXTENTS");
         m_requestFrameExtents = atom(c, "_NET_REQUEST_FRAME_EXTENTS");
+        m_wmState = atom(c, "_NET_WM_STATE");
         // Qt has its own events selected on the root window; ours are added.
         auto *attributes = xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, m_root), nullptr);
         Reply owner(attributes, &std::free);
@@ -232,15 +233,14 @@ public:
         switch (event->response_type & 0x7f) {
         case XCB_CLIENT_MESSAGE: {
             const auto *client = reinterpret_cast<const xcb_client_message_event_t *>(event);
-            if (client->window != m_root)
-                break;
-            if (client->type == m_manager) {
+            if (client->window == m_root && client->type == m_manager) {
                 later(Step::AskManager);
                 break;
             }
-            // Requests other clients send the manager through the root window
-            // reach us too now; they are not ours, and Qt would warn of them.
-            return true;
+            // The requests clients send the manager through the root window
+            // (ours too) reach us now; Qt would warn of each.
+            return client->window == m_root || client->type == m_requestFrameExtents
+                   || client->type == m_wmState;
         }
         case XCB_FOCUS_IN:
         case XCB_FOCUS_OUT:
@@ -322,6 +322,7 @@ private:
     xcb_atom_t m_manager = XCB_ATOM_NONE;
     xcb_atom_t m_frameExtents = XCB_ATOM_NONE;
     xcb_atom_t m_requestFrameExtents = XCB_ATOM_NONE;
+    xcb_atom_t m_wmState = XCB_ATOM_NONE;
     QList<Step> m_queued;
 };
 
