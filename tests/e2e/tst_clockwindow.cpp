@@ -395,21 +395,6 @@ private Q_SLOTS:
         QVERIFY(screen.above(face, before));
         stop(*clock);
     }
-
-    void unreadableSettingIsReportedAndNothingWritten()
-    {
-        setUp(false);
-        const QByteArray ini("[Position]\nTop=1500\nLeft=x\n[R%E9glages]\nCarillons=2\n");
-        m_home->writeSettings(ini);
-        auto clock = startClock();
-        DisplayObserver observer(m_display->name());
-        QTRY_VERIFY_WITH_TIMEOUT(observer.titledWindowOf(clock->processId(), QStringLiteral("Tintarel")), 15000);
-        QVERIFY(!observer.faceOf(clock->processId()));
-        observer.requestClose(observer.titledWindowOf(clock->processId(), QStringLiteral("Tintarel"))->id);
-        QVERIFY(clock->waitForFinished(10000));
-        QCOMPARE(clock->exitCode(), 1);
-        QCOMPARE(m_home->readSettings(), ini);
-    }
 };
 
 QTEST_GUILESS_MAIN(tst_ClockWindow)
