@@ -44,13 +44,13 @@ QLocale userLocale()
 }
 
 // A window coordinate in twips as the store holds it; 0 when it does not
-// fit in 16 bits.
-int16_t toStoredTwips(int pixels, double twipsPerPixel)
+// fit in 32 bits.
+int32_t toStoredTwips(int pixels, double twipsPerPixel)
 {
     const double twips = std::nearbyint(pixels * twipsPerPixel);
-    if (twips < std::numeric_limits<int16_t>::min() || twips > std::numeric_limits<int16_t>::max())
+    if (twips < std::numeric_limits<int32_t>::min() || twips > std::numeric_limits<int32_t>::max())
         return 0;
-    return int16_t(twips);
+    return int32_t(twips);
 }
 
 QFont faceFont(const char *family, bool bold, double points)
@@ -134,6 +134,7 @@ frmHorloge::frmHorloge(Configuration &config, MessageBox &messages, QWidget *par
         m_config, *this, [this] { return m_sequencer->EtatCarillon(); },
         [this] { return m_quietRules->EcranVeilleActif(); });
     X11Window::skipTaskbar(this);
+    X11Window::keepMapped(this);
 }
 
 frmHorloge::~frmHorloge() = default;
@@ -148,7 +149,9 @@ void frmHorloge::Load()
     const double tx = ScreenMetrics::twipsPerPixelX();
     const double ty = ScreenMetrics::twipsPerPixelY();
     const auto position = m_config.Position();
-    move(int(std::lround(position->Left / tx)), int(std::lround(position->Top / ty)));
+    m_storedPlace = {QPoint(int(std::lround(position->Left / tx)), int(std::lround(position->Top / ty))),
+                     position->Left, position->Top};
+    move(m_storedPlace.pixels);
 
     if (m_config.StartPos() == 1)
         m_config.setStartPos(0);
@@ -158,6 +161,8 @@ void frmHorloge::Load()
         resize(sizeInPixels(size->width, size->height));
     MiseEnPageEnCours = false;
     MettreEnPage();
+    // A place left on a monitor that is gone comes back onto the nearest one.
+    move(ScreenMetrics::placeOnMonitors(QRect(pos(), size()), ScreenMetrics::monitors()));
 
     lblDate->setVisible(m_config.Calendrier() == 1);
     const QDateTime now = m_sequencer->showTime();
@@ -203,18 +208,30 @@ void frmHorloge::Unload()
         return;
     m_unloaded = true;
 
-    if (m_config.StartPos() != 2) {
-        auto position = std::make_shared<::Position>();
-        position->Top = toStoredTwips(y(), ScreenMetrics::twipsPerPixelY());
-        position->Left = toStoredTwips(x(), ScreenMetrics::twipsPerPixelX());
-        m_config.setPosition(position);
-        m_config.SavePos();
-    }
+    storePosition(m_dragEnd.value_or(pos()));
     m_sequencer->closePlayer();
 
     m_ticker->stop();
     hide();
     QApplication::quit();
+}
+
+void frmHorloge::storePosition(QPoint place)
+{
+    if (m_config.StartPos() == 2)
+        return;
+    // A coordinate still where the stored one put it keeps its stored twips:
+    // pixels are coarser than twips, and the place must not drift.
+    auto position = std::make_shared<::Position>();
+    position->Left = place.x() == m_storedPlace.pixels.x()
+                         ? m_storedPlace.left
+                         : toStoredTwips(place.x(), ScreenMetrics::twipsPerPixelX());
+    position->Top = place.y() == m_storedPlace.pixels.y()
+                        ? m_storedPlace.top
+                        : toStoredTwips(place.y(), ScreenMetrics::twipsPerPixelY());
+    m_config.setPosition(position);
+    m_config.SavePos();
+    m_storedPlace = {place, position->Left, position->Top};
 }
 
 void frmHorloge::AfficherAide(const QString &text)
@@ -232,12 +249,17 @@ void frmHorloge::AppliquerVisibilite()
 
 bool frmHorloge::EstPremierPlan()
 {
-    return X11Window::isForeground(this);
+    return isVisible() && X11Window::isForeground(this);
 }
 
 void frmHorloge::showOnTop()
 {
+    if (!isVisible())
+        X11Window::skipTaskbar(this);
     show();
+    // Qt holds a window for shown once asked, even when a window manager that
+    // was starting lost the request: the rule's next run shows it for real.
+    X11Window::ensureMapped(this);
     X11Window::raiseAboveOthers(this);
 }
 
@@ -388,29 +410,38 @@ bool frmHorloge::eventFilter(QObject *watched, QEvent *event)
     if (watched != lblForm)
         return QWidget::eventFilter(watched, event);
 
-    const double tx = ScreenMetrics::twipsPerPixelX();
-    const double ty = ScreenMetrics::twipsPerPixelY();
     switch (event->type()) {
     case QEvent::MouseButtonPress: {
         auto *mouse = static_cast<QMouseEvent *>(event);
         if (mouse->button() == Qt::LeftButton) {
-            DepartGlisserX = float(mouse->position().x() * tx);
-            DepartGlisserY = float(mouse->position().y() * ty);
+            // Where the face was taken, from the X server's own event: exact
+            // even while an earlier move of the window is still on its way.
+            m_grab = mouse->position();
+            DepartGlisserX = float(m_grab.x() * ScreenMetrics::twipsPerPixelX());
+            DepartGlisserY = float(m_grab.y() * ScreenMetrics::twipsPerPixelY());
             GlissementEnCours = true;
         }
         return true;
     }
     case QEvent::MouseMove: {
         auto *mouse = static_cast<QMouseEvent *>(event);
-        if (GlissementEnCours) {
-            const double left = x() * tx + (mouse->position().x() * tx - DepartGlisserX);
-            const double top = y() * ty + (mouse->position().y() * ty - DepartGlisserY);
-            move(int(std::lround(left / tx)), int(std::lround(top / ty)));
-        }
+        // The place follows the pointer's global position; adding up moves
+        // relative to a window the server has not placed yet would drift.
+        if (GlissementEnCours)
+            move((mouse->globalPosition() - m_grab).toPoint());
         return true;
     }
     case QEvent::MouseButtonRelease: {
         auto *mouse = static_cast<QMouseEvent *>(event);
+        if (GlissementEnCours && mouse->button() == Qt::LeftButton) {
+            const QPoint place = (mouse->globalPosition() - m_grab).toPoint();
+            X11Window::moveTo(this, place.x(), place.y());
+            m_dragEnd = place;
+            // Stored now, as the shut-down would, so that a lost X
+            // connection, a crash or a power cut loses no dragged place.
+            if (place != m_storedPlace.pixels)
+                storePosition(place);
+        }
         if (mouse->button() == Qt::RightButton)
             mnuContextuel->exec(mouse->globalPosition().toPoint());
         GlissementEnCours = false;
@@ -419,6 +450,15 @@ bool frmHorloge::eventFilter(QObject *watched, QEvent *event)
     default:
         return QWidget::eventFilter(watched, event);
     }
+}
+
+void frmHorloge::moveEvent(QMoveEvent *event)
+{
+    QWidget::moveEvent(event);
+    // Once the server reports the window at the drag's end, its place is
+    // known again from Qt.
+    if (m_dragEnd && pos() == *m_dragEnd && !GlissementEnCours)
+        m_dragEnd.reset();
 }
 
 void frmHorloge::prepareSoundBeforeQuarter()

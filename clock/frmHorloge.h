@@ -89,8 +89,11 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
 
 private:
+    // Shut-down's first step: the place in twips, unless StartPos is 2.
+    void storePosition(QPoint place);
     QSize sizeInPixels(double widthTwips, double heightTwips) const;
     void openConfigurationProgram();
     void showActivationCaption();
@@ -112,6 +115,16 @@ private:
 
     float DepartGlisserX = 0;
     float DepartGlisserY = 0;
+    QPointF m_grab;
+    // Where the last drag put the window, until Qt reports it there.
+    std::optional<QPoint> m_dragEnd;
+    // The last place read or stored, in pixels and in the twips it came from.
+    struct StoredPlace
+    {
+        QPoint pixels;
+        int32_t left = 0;
+        int32_t top = 0;
+    } m_storedPlace;
     bool m_unloaded = false;
     bool m_soundPrepared = false;
 

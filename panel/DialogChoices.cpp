@@ -26,17 +26,17 @@ QString neverAudibleNeverVisibleText()
 
 namespace {
 
-std::optional<int16_t> toTwips(double pixels, double twipsPerPixel)
+std::optional<int32_t> toTwips(double pixels, double twipsPerPixel)
 {
     const double twips = std::nearbyint(pixels * twipsPerPixel);
-    if (twips < std::numeric_limits<int16_t>::min() || twips > std::numeric_limits<int16_t>::max())
+    if (twips < std::numeric_limits<int32_t>::min() || twips > std::numeric_limits<int32_t>::max())
         return std::nullopt;
-    return int16_t(twips);
+    return int32_t(twips);
 }
 
 int pixelLimit(double twipsPerPixel)
 {
-    return int(std::floor(std::numeric_limits<int16_t>::max() / twipsPerPixel));
+    return int(std::floor(std::numeric_limits<int32_t>::max() / twipsPerPixel));
 }
 
 } // namespace

@@ -38,7 +38,7 @@ QString neverAudibleNeverVisibleText();
 
 // The position fields in twips, each pixels × twips-per-pixel rounded half
 // to even. Nothing, with a message for the user, when a field is no number
-// or a value does not fit the 16 bits the store keeps.
+// or a value does not fit the 32 bits the store keeps.
 std::optional<Position> positionInTwips(const QString &horizontal, const QString &vertical, double twipsPerPixelX,
                                         double twipsPerPixelY, QString *message);
 

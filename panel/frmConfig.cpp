@@ -615,10 +615,8 @@ void frmConfig::paintEvent(QPaintEvent *event)
     painter.fillRect(event->rect(), colourFromValue(desktopColour, palette()));
     if (m_desktop.isNull())
         return;
-    QPoint screenOrigin;
-    if (QScreen *screen = QGuiApplication::primaryScreen())
-        screenOrigin = screen->geometry().topLeft();
-    painter.drawImage(mapFromGlobal(screenOrigin), m_desktop);
+    // The picture spans the whole virtual desktop, every monitor, from its origin.
+    painter.drawImage(mapFromGlobal(QPoint(0, 0)), m_desktop);
 }
 
 void frmConfig::moveEvent(QMoveEvent *event)

@@ -1,10 +1,13 @@
 #include "X11Window.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QGuiApplication>
+#include <QPointer>
 #include <QWidget>
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -97,8 +100,20 @@ void skipTaskbar(QWidget *window)
     if (window->isVisible()) {
         sendStateChange(c, id, true, skip[0], skip[1]);
     } else {
-        // Before the window is mapped the window manager reads the property.
-        xcb_change_property(c, XCB_PROP_MODE_APPEND, id, state, XCB_ATOM_ATOM, 32, 2, skip);
+        // Before the window is mapped the window manager reads the property;
+        // the states already there (Qt's own) are kept.
+        auto *reply = xcb_get_property_reply(c, xcb_get_property(c, 0, id, state, XCB_ATOM_ATOM, 0, 64), nullptr);
+        Reply owner(reply, &std::free);
+        std::vector<xcb_atom_t> atoms;
+        if (reply && reply->format == 32) {
+            const auto *held = static_cast<const xcb_atom_t *>(xcb_get_property_value(reply));
+            atoms.assign(held, held + xcb_get_property_value_length(reply) / 4);
+        }
+        for (xcb_atom_t wanted : skip)
+            if (std::find(atoms.begin(), atoms.end(), wanted) == atoms.end())
+                atoms.push_back(wanted);
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, state, XCB_ATOM_ATOM, 32, uint32_t(atoms.size()),
+                            atoms.data());
     }
     xcb_flush(c);
 }
@@ -117,12 +132,26 @@ void raiseAboveOthers(QWidget *window)
     xcb_flush(c);
 }
 
+void moveTo(QWidget *window, int x, int y)
+{
+    xcb_connection_t *c = connection();
+    if (!c || !window || !window->internalWinId())
+        return;
+    const uint32_t place[] = {uint32_t(x), uint32_t(y)};
+    xcb_configure_window(c, xcb_window_t(window->internalWinId()), XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, place);
+    xcb_flush(c);
+}
+
 bool isForeground(const QWidget *window)
 {
     xcb_connection_t *c = connection();
     if (!c || !window || !window->internalWinId())
         return false;
     const auto id = xcb_window_t(window->internalWinId());
+    auto *attributes = xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, id), nullptr);
+    Reply attributesOwner(attributes, &std::free);
+    if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE)
+        return false;
     const xcb_window_t root = rootOf(c);
     const xcb_atom_t supportingCheck = atom(c, "_NET_SUPPORTING_WM_CHECK");
     if (cardinalProperty(c, root, supportingCheck, XCB_ATOM_WINDOW)) {
@@ -133,6 +162,191 @@ bool isForeground(const QWidget *window)
     auto *focus = xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr);
     Reply owner(focus, &std::free);
     return focus && focus->focus == id;
+}
+
+} // namespace X11Window
+
+namespace {
+
+// A window that Qt holds for shown but that nobody has mapped: no manager
+// has taken it (it has no WM_STATE) and the server shows it unmapped.
+bool lostMapRequest(xcb_connection_t *c, xcb_window_t id)
+{
+    auto *attributes = xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, id), nullptr);
+    Reply attributesOwner(attributes, &std::free);
+    if (!attributes || attributes->map_state != XCB_MAP_STATE_UNMAPPED)
+        return false;
+    const xcb_atom_t wmState = atom(c, "WM_STATE");
+    auto *state = xcb_get_property_reply(c, xcb_get_property(c, 0, id, wmState, wmState, 0, 2), nullptr);
+    Reply stateOwner(state, &std::free);
+    return !state || state->type == XCB_ATOM_NONE;
+}
+
+// Asks again for the place, size and mapping that were lost.
+void mapAgain(xcb_connection_t *c, xcb_window_t id, const QRect &place)
+{
+    const uint32_t values[] = {uint32_t(place.x()), uint32_t(place.y()), uint32_t(place.width()),
+                               uint32_t(place.height())};
+    xcb_configure_window(c, id,
+                         XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH
+                             | XCB_CONFIG_WINDOW_HEIGHT,
+                         values);
+    xcb_map_window(c, id);
+    xcb_flush(c);
+}
+
+// Watches for a window manager that took the window's map request while it
+// was starting and never acted on it (openbox drops the requests that reach
+// it before its event loop runs). Each time the root window changes (a
+// manager announcing itself, setting its properties) while the window waits,
+// the place and the mapping are asked for again, and the manager is asked
+// for the window's frame extents: it answers from its event loop, which is
+// when a repeated request is certain to be handled.
+class MapWatch : public QAbstractNativeEventFilter
+{
+public:
+    explicit MapWatch(QWidget *window)
+        : m_window(window)
+    {
+        xcb_connection_t *c = connection();
+        m_root = rootOf(c);
+        m_manager = atom(c, "MANAGER");
+        m_frameExtents = atom(c, "_NET_FRAME_EXTENTS");
+        m_requestFrameExtents = atom(c, "_NET_REQUEST_FRAME_EXTENTS");
+        m_wmState = atom(c, "_NET_WM_STATE");
+        // Qt has its own events selected on the root window; ours are added.
+        auto *attributes = xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, m_root), nullptr);
+        Reply owner(attributes, &std::free);
+        const uint32_t mask = (attributes ? attributes->your_event_mask : 0) | XCB_EVENT_MASK_PROPERTY_CHANGE
+                              | XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY
+                              | XCB_EVENT_MASK_FOCUS_CHANGE;
+        xcb_change_window_attributes(c, m_root, XCB_CW_EVENT_MASK, &mask);
+        xcb_flush(c);
+    }
+
+    bool nativeEventFilter(const QByteArray &eventType, void *message, qintptr *) override
+    {
+        if (eventType != "xcb_generic_event_t" || !m_window || !m_window->internalWinId())
+            return false;
+        const auto id = xcb_window_t(m_window->internalWinId());
+        const auto *event = static_cast<const xcb_generic_event_t *>(message);
+        switch (event->response_type & 0x7f) {
+        case XCB_CLIENT_MESSAGE: {
+            const auto *client = reinterpret_cast<const xcb_client_message_event_t *>(event);
+            if (client->window == m_root && client->type == m_manager) {
+                later(Step::AskManager);
+                break;
+            }
+            // The requests clients send the manager through the root window
+            // (ours too) reach us now; Qt would warn of each.
+            return client->window == m_root || client->type == m_requestFrameExtents
+                   || client->type == m_wmState;
+        }
+        case XCB_FOCUS_IN:
+        case XCB_FOCUS_OUT:
+            // A manager ends its start-up by taking the focus for itself.
+            if (reinterpret_cast<const xcb_focus_in_event_t *>(event)->event == m_root)
+                later(Step::AskManager);
+            break;
+        case XCB_MAP_NOTIFY: {
+            // Without a window manager nothing keeps the window above one
+            // mapped after it; menus and tips (override-redirect) may cover it.
+            const auto *map = reinterpret_cast<const xcb_map_notify_event_t *>(event);
+            if (map->event == m_root && map->window != id && !map->override_redirect)
+                later(Step::RaiseWithoutManager);
+            break;
+        }
+        case XCB_PROPERTY_NOTIFY: {
+            const auto *property = reinterpret_cast<const xcb_property_notify_event_t *>(event);
+            if (property->window == m_root)
+                later(Step::AskManager);
+            else if (property->window == id && property->atom == m_frameExtents)
+                later(Step::MapAgain);
+            break;
+        }
+        default:
+            break;
+        }
+        return false;
+    }
+
+private:
+    enum class Step { AskManager, MapAgain, RaiseWithoutManager };
+
+    // After Qt has handled the event, never inside its event dispatch.
+    void later(Step step)
+    {
+        if (m_queued.contains(step) || !m_window || !m_window->isVisible())
+            return;
+        m_queued.append(step);
+        QMetaObject::invokeMethod(
+            m_window,
+            [this, step] {
+                m_queued.removeAll(step);
+                run(step);
+            },
+            Qt::QueuedConnection);
+    }
+
+    void run(Step step)
+    {
+        xcb_connection_t *c = connection();
+        if (!c || !m_window || !m_window->isVisible() || !m_window->internalWinId())
+            return;
+        const auto id = xcb_window_t(m_window->internalWinId());
+        if (step == Step::RaiseWithoutManager) {
+            if (!cardinalProperty(c, m_root, atom(c, "_NET_SUPPORTING_WM_CHECK"), XCB_ATOM_WINDOW)) {
+                const uint32_t above = XCB_STACK_MODE_ABOVE;
+                xcb_configure_window(c, id, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+                xcb_flush(c);
+            }
+            return;
+        }
+        if (!lostMapRequest(c, id))
+            return;
+        if (step == Step::AskManager) {
+            xcb_client_message_event_t request {};
+            request.response_type = XCB_CLIENT_MESSAGE;
+            request.format = 32;
+            request.window = id;
+            request.type = m_requestFrameExtents;
+            xcb_send_event(c, 0, m_root,
+                           XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                           reinterpret_cast<const char *>(&request));
+        }
+        mapAgain(c, id, m_window->geometry());
+    }
+
+    QPointer<QWidget> m_window;
+    xcb_window_t m_root = 0;
+    xcb_atom_t m_manager = XCB_ATOM_NONE;
+    xcb_atom_t m_frameExtents = XCB_ATOM_NONE;
+    xcb_atom_t m_requestFrameExtents = XCB_ATOM_NONE;
+    xcb_atom_t m_wmState = XCB_ATOM_NONE;
+    QList<Step> m_queued;
+};
+
+} // namespace
+
+namespace X11Window {
+
+void ensureMapped(QWidget *window)
+{
+    xcb_connection_t *c = connection();
+    if (!c || !window || !window->isVisible() || !window->internalWinId())
+        return;
+    const auto id = xcb_window_t(window->internalWinId());
+    if (lostMapRequest(c, id))
+        mapAgain(c, id, window->geometry());
+}
+
+void keepMapped(QWidget *window)
+{
+    if (!connection() || !window)
+        return;
+    auto watch = std::make_shared<MapWatch>(window);
+    qApp->installNativeEventFilter(watch.get());
+    QObject::connect(window, &QObject::destroyed, qApp, [watch] { qApp->removeNativeEventFilter(watch.get()); });
 }
 
 } // namespace X11Window

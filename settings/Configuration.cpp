@@ -111,8 +111,10 @@ std::unique_ptr<Configuration> Configuration::create(SettingsStore &store, Setti
     const QString hundred = QStringLiteral("100");
 
     config->m_Position = std::make_shared<::Position>();
-    config->m_Position->Top = in.int16(sectionPosition, "Top", hundred);
-    config->m_Position->Left = in.int16(sectionPosition, "Left", hundred);
+    // 32 bits, not 16: a desktop of several monitors or a 4K one is wider
+    // than 32767 twips; the stored text is the same decimal number.
+    config->m_Position->Top = in.int32(sectionPosition, "Top", hundred);
+    config->m_Position->Left = in.int32(sectionPosition, "Left", hundred);
     config->m_Carillons = in.int16(sectionRéglages, "Carillons", QStringLiteral("3"));
     config->m_Taille = in.int32(sectionPosition, "Taille", QStringLiteral("0"));
     config->m_EnumHeures = in.int16(sectionRéglages, "EnumHeures", QStringLiteral("1"));

@@ -7,6 +7,6 @@
 class Position
 {
 public:
-    int16_t Top = 0;
-    int16_t Left = 0;
+    int32_t Top = 0;
+    int32_t Left = 0;
 };

@@ -3,6 +3,7 @@
 #include <QtTest>
 
 using FaceLayout::Size;
+Q_DECLARE_METATYPE(FaceLayout::Size)
 
 class tst_FaceLayout : public QObject
 {
@@ -85,6 +86,5 @@ private Q_SLOTS:
     }
 };
 
-Q_DECLARE_METATYPE(FaceLayout::Size)
 QTEST_APPLESS_MAIN(tst_FaceLayout)
 #include "tst_facelayout.moc"

@@ -87,58 +87,38 @@ private Q_SLOTS:
         QCOMPARE(window.shown, shown);
     }
 
-    void takesEffectAtMostOnceInSixSeconds()
+    // Runs of the rule, each "seconds later:state", with what is shown after each.
+    void sequences_data()
     {
-        makeRule(1);
-        rule->AppliquerVisibilite();
-        QCOMPARE(window.changes, 1);
-        etat = 1; // a chime starts, but the rule just ran
-        now = now.addSecs(5);
-        rule->AppliquerVisibilite();
-        QVERIFY(!window.shown);
-        now = now.addSecs(1);
-        rule->AppliquerVisibilite();
-        QVERIFY(window.shown);
+        QTest::addColumn<int>("visibilité");
+        QTest::addColumn<QStringList>("runs");
+        QTest::addColumn<QString>("shown");
+        // A chime starting 5 s after a run waits for the run 6 s after it.
+        QTest::newRow("at most once in six seconds") << 1 << QStringList{"0:0", "5:1", "1:1"} << "001";
+        QTest::newRow("a quarter shown, then hidden") << 1 << QStringList{"0:0", "60:1", "8:0"} << "010";
+        // A wall clock set back must not hold the rule off until it catches up.
+        QTest::newRow("wall clock set back") << 3 << QStringList{"0:0", "-3600:s"} << "10";
+        QTest::newRow("screen saver on and off") << 3 << QStringList{"0:s", "6:0"} << "01";
+        // The foreground clock is left alone, and the check still counts as a run.
+        QTest::newRow("foreground clock left alone") << 0 << QStringList{"0:f", "3:0", "3:0"} << "110";
     }
-
-    void foregroundClockIsLeftAlone()
+    void sequences()
     {
-        makeRule(0, true);
-        window.foreground = true;
-        rule->AppliquerVisibilite();
-        QVERIFY(window.shown);
-        QCOMPARE(window.changes, 0);
-        // The check still counts as a run for the rate limit.
-        window.foreground = false;
-        now = now.addSecs(3);
-        rule->AppliquerVisibilite();
-        QVERIFY(window.shown);
-    }
-
-    void chimeCycleInModeOne()
-    {
-        makeRule(1);
-        rule->AppliquerVisibilite(); // start-up: hidden
-        QVERIFY(!window.shown);
-        now = now.addSecs(60);
-        etat = 1; // the quarter starts
-        rule->AppliquerVisibilite();
-        QVERIFY(window.shown);
-        now = now.addSecs(8);
-        etat = 0; // the sequence ends
-        rule->AppliquerVisibilite();
-        QVERIFY(!window.shown);
-    }
-
-    void wallClockSetBackDoesNotBlockTheRule()
-    {
-        makeRule(3);
-        rule->AppliquerVisibilite();
-        QVERIFY(window.shown);
-        screenSaver = true;
-        now = now.addSecs(-3600);
-        rule->AppliquerVisibilite();
-        QVERIFY(!window.shown);
+        QFETCH(int, visibilité);
+        QFETCH(QStringList, runs);
+        QFETCH(QString, shown);
+        makeRule(visibilité, true);
+        QString seen;
+        for (const QString &run : runs) {
+            const QStringList parts = run.split(QLatin1Char(':'));
+            now = now.addSecs(parts[0].toInt());
+            etat = parts[1] == QLatin1String("1") ? 1 : 0;
+            screenSaver = parts[1] == QLatin1String("s");
+            window.foreground = parts[1] == QLatin1String("f");
+            rule->AppliquerVisibilite();
+            seen += window.shown ? QLatin1Char('1') : QLatin1Char('0');
+        }
+        QCOMPARE(seen, shown);
     }
 };
 

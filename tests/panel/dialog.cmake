@@ -9,6 +9,3 @@ foreach(_panel_test tst_dialogload tst_chimeoptions tst_positioneditor tst_deskt
   add_dependencies(${_panel_test} tintarel_help tintarel_sounds)
 endforeach()
 
-# The decompression bomb is written with zlib.
-find_package(ZLIB REQUIRED)
-target_link_libraries(tst_desktoppicture PRIVATE ZLIB::ZLIB)

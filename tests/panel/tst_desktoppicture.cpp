@@ -4,17 +4,13 @@
 #include "ScreenPicture.h"
 #include "SystemColours.h"
 
-#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPainter>
 #include <QRegularExpression>
 #include <QTimer>
-#include <QtEndian>
 #include <QtTest>
 
-#include <sys/resource.h>
-#include <zlib.h>
 
 namespace {
 
@@ -28,58 +24,6 @@ using Values = QMap<QString, QString>;
 QString lookup(const QString &key)
 {
     return QStringLiteral("HKCU|") + key + QStringLiteral("|false");
-}
-
-long peakMemoryKiB()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
-
-void appendChunk(QByteArray &png, const char *type, const QByteArray &data)
-{
-    const quint32 length = qToBigEndian(quint32(data.size()));
-    png.append(reinterpret_cast<const char *>(&length), 4);
-    QByteArray body(type, 4);
-    body += data;
-    png += body;
-    const quint32 crc = qToBigEndian(quint32(crc32(0, reinterpret_cast<const Bytef *>(body.constData()), uInt(body.size()))));
-    png.append(reinterpret_cast<const char *>(&crc), 4);
-}
-
-// A valid grey PNG of width × height zeros, a few hundred kilobytes on disk
-// for hundreds of megabytes decoded.
-QByteArray decompressionBomb(quint32 width, quint32 height)
-{
-    QByteArray png("\x89PNG\r\n\x1a\n", 8);
-    QByteArray header(13, '\0');
-    qToBigEndian(width, header.data());
-    qToBigEndian(height, header.data() + 4);
-    header[8] = 8; // bit depth
-    header[9] = 0; // grey
-    appendChunk(png, "IHDR", header);
-
-    z_stream stream{};
-    deflateInit(&stream, Z_BEST_COMPRESSION);
-    const QByteArray row(int(width) + 1, '\0');
-    QByteArray compressed;
-    QByteArray buffer(1 << 16, '\0');
-    for (quint32 y = 0; y <= height; ++y) {
-        const bool last = y == height;
-        stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(row.constData()));
-        stream.avail_in = last ? 0 : uInt(row.size());
-        do {
-            stream.next_out = reinterpret_cast<Bytef *>(buffer.data());
-            stream.avail_out = uInt(buffer.size());
-            deflate(&stream, last ? Z_FINISH : Z_NO_FLUSH);
-            compressed.append(buffer.constData(), buffer.size() - int(stream.avail_out));
-        } while (stream.avail_out == 0);
-    }
-    deflateEnd(&stream);
-    appendChunk(png, "IDAT", compressed);
-    appendChunk(png, "IEND", QByteArray());
-    return png;
 }
 
 } // namespace
@@ -249,41 +193,6 @@ private Q_SLOTS:
                  qPrintable(h->messages.shown[0].text));
         QVERIFY(form.helpFile().isEmpty());
         QVERIFY(!form.timSimul->isActive());
-    }
-
-    void aDecompressionBombIsRefused()
-    {
-        const QString path = file(QStringLiteral("bomb.png"));
-        {
-            QFile out(path);
-            QVERIFY(out.open(QIODevice::WriteOnly));
-            // 20000 × 20000 grey: 400 MB decoded, beyond Qt's allocation limit.
-            out.write(decompressionBomb(20000, 20000));
-        }
-        QVERIFY(QFileInfo(path).size() < 2 * 1024 * 1024);
-        const long before = peakMemoryKiB();
-        QElapsedTimer clock;
-        clock.start();
-        frmConfig &form = openWithWallpaper(path);
-        QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
-        QVERIFY2(peakMemoryKiB() - before < 100 * 1024, qPrintable(QString::number(peakMemoryKiB() - before)));
-        QCOMPARE(h->messages.shown.size(), size_t(1));
-        QVERIFY2(h->messages.shown[0].text.startsWith(QStringLiteral("Survenue d'une erreur : ")),
-                 qPrintable(h->messages.shown[0].text));
-        QVERIFY(form.picScreen->canvas().isNull());
-    }
-
-    void aWebPWallpaperIsDrawn()
-    {
-        QImage picture(QSize(160, 90), QImage::Format_RGB32);
-        picture.fill(QColor(200, 40, 160));
-        const QString path = file(QStringLiteral("fond.webp"));
-        QVERIFY(picture.save(path, "WEBP"));
-        frmConfig &form = openWithWallpaper(path);
-        QVERIFY(h->messages.shown.empty());
-        QVERIFY(!form.picScreen->canvas().isNull());
-        const QColor middle = form.picScreen->canvas().pixelColor(66, 49);
-        QVERIFY(qAbs(middle.red() - 200) < 12 && qAbs(middle.blue() - 160) < 12);
     }
 
     void theDialogShowsTheDesktopBetweenItsFrames_data()

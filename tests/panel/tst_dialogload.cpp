@@ -194,7 +194,8 @@ private Q_SLOTS:
         QTest::newRow("mode 1") << 1 << "100" << "50" << QStringList{"Position/Top=750", "Position/Left=1500"} << "";
         QTest::newRow("largest that fits") << 2 << "2184" << "2160"
                                            << QStringList{"Position/Top=32400", "Position/Left=32760"} << "";
-        QTest::newRow("beyond sixteen bits") << 2 << "3000" << "10" << QStringList() << "2184";
+        QTest::newRow("right of 2184 pixels") << 2 << "3000" << "10"
+                                              << QStringList{"Position/Top=150", "Position/Left=45000"} << "";
         QTest::newRow("an emptied field") << 1 << "10" << "" << QStringList() << "Valeur de position non valide.";
     }
     void okChecksThePositionFields()
@@ -351,7 +352,7 @@ private Q_SLOTS:
     void unreadableSettingsAreNeverStored()
     {
         h->clock.running = true;
-        h->store.set({"Position/Top=40000"});
+        h->store.set({"Position/Top=99999999999"});
         frmConfig &form = h->open();
         click(form.cmdOk);
         QVERIFY(!form.isVisible());

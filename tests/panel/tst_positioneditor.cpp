@@ -117,17 +117,6 @@ private Q_SLOTS:
         QVERIFY(other->hasFocus());
     }
 
-    void typedNinesAreBroughtBackToTheScreenWidth()
-    {
-        frmConfig &form = openInMode(1);
-        type(form.txtPos[0], QStringLiteral("99999"));
-        QTest::keyClick(form.txtPos[0], Qt::Key_Tab);
-        QCOMPARE(form.txtPos[0]->text(), QStringLiteral("1024"));
-        QVERIFY(!form.txtPos[0]->hasFocus());
-        // Its left edge at the right edge of the picture.
-        QCOMPARE(miniClock(form).x(), 133);
-    }
-
     void onlyDigitsCanBeTyped()
     {
         frmConfig &form = openInMode(1);
@@ -254,19 +243,6 @@ private Q_SLOTS:
         QVERIFY(h->messages.shown.empty());
     }
 
-    void aSpinWhileTheOtherFieldIsEmptyLeavesTheMiniClock()
-    {
-        frmConfig &form = openInMode(1);
-        const QPoint before = miniClock(form);
-        form.txtPos[1]->setFocus();
-        form.txtPos[1]->selectAll();
-        QTest::keyClick(form.txtPos[1], Qt::Key_Backspace);
-        click(form.updPos[0]->upButton());
-        QCOMPARE(form.txtPos[0]->text(), QStringLiteral("101"));
-        QCOMPARE(miniClock(form), before);
-        QVERIFY(h->messages.shown.empty());
-    }
-
     void dropSetsTheFieldsFromTheMiniClock_data()
     {
         QTest::addColumn<QPoint>("grab");
@@ -335,14 +311,6 @@ private Q_SLOTS:
         }
         QCOMPARE(miniClock(form), before);
         QCOMPARE(form.txtPos[0]->text() + QLatin1Char(',') + form.txtPos[1]->text(), fields);
-    }
-
-    void theMiniClockCannotBeDraggedInLastPlaceMode()
-    {
-        frmConfig &form = openInMode(0);
-        QVERIFY(!form.picHor->isEnabled());
-        QCOMPARE(form.picHor->cursor().shape(), Qt::BitmapCursor);
-        QVERIFY(!form.picHor->cursor().pixmap().isNull());
     }
 
     void storedNegativePositionShowsPerMode_data()

@@ -50,7 +50,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("setting");
         QTest::addColumn<QString>("expected");
         QTest::newRow("Taille beyond 16 bits") << QByteArray("[Position]\nTaille=40000\n") << "Taille" << "40000";
-        QTest::newRow("Top at the 16-bit bound") << QByteArray("[Position]\nTop=-32768\n") << "Top" << "-32768";
+        QTest::newRow("Top at the 32-bit bound") << QByteArray("[Position]\nTop=-2147483648\n") << "Top" << "-2147483648";
         QTest::newRow("Carillons out of range is kept") << QByteArray("[R%E9glages]\nCarillons=7\n") << "Carillons" << "7";
         QTest::newRow("ISO date dropped") << QByteArray("[Plage]\nDebut=2004-09-20 07:30:00\n") << "DateDeb" << "07:30:00";
         QTest::newRow("French date dropped") << QByteArray("[Plage]\nDebut=20/09/2004 07:30:00\n") << "DateDeb" << "07:30:00";
@@ -92,8 +92,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("text");
         QTest::newRow("not a number") << QByteArray("[R%E9glages]\nCarillons=abc\n") << "Réglages" << "Carillons" << "abc";
         QTest::newRow("empty text is not missing") << QByteArray("[R%E9glages]\nVisibilit%E9=\n") << "Réglages" << "Visibilité" << "";
-        QTest::newRow("Top beyond 16 bits") << QByteArray("[Position]\nTop=40000\n") << "Position" << "Top" << "40000";
-        QTest::newRow("Left below 16 bits") << QByteArray("[Position]\nLeft=-32769\n") << "Position" << "Left" << "-32769";
+        QTest::newRow("Top beyond 32 bits") << QByteArray("[Position]\nTop=2147483648\n") << "Position" << "Top" << "2147483648";
+        QTest::newRow("Left below 32 bits") << QByteArray("[Position]\nLeft=-2147483649\n") << "Position" << "Left" << "-2147483649";
         QTest::newRow("Carillons beyond 16 bits") << QByteArray("[R%E9glages]\nCarillons=32768\n") << "Réglages" << "Carillons" << "32768";
         QTest::newRow("colour beyond 32 bits") << QByteArray("[R%E9glages]\nForeColor=4294967295\n") << "Réglages" << "ForeColor" << "4294967295";
         QTest::newRow("no time of day") << QByteArray("[Plage]\nDebut=midi\n") << "Plage" << "Debut" << "midi";
@@ -130,11 +130,12 @@ private Q_SLOTS:
         QVERIFY(config->setVisibilité(1));
         auto shared = config->Position();
         shared->Top = -300;
+        shared->Left = 45000; // right of 2184 pixels: a wide desktop
         QCOMPARE(int(config->Position()->Top), -300); // the same object
         QVERIFY(!readIni().contains("Top"));             // written only by SavePos
         QVERIFY(config->SavePos());
         QCOMPARE(readIni(), QByteArray("[R%E9glages]\nCarillons=7\nForeColor=-2147483630\nVisibilit%E9=1\n\n"
-                                       "[Plage]\nDebut=07:05:09\n\n[Position]\nTop=-300\nLeft=100\n"));
+                                       "[Plage]\nDebut=07:05:09\n\n[Position]\nTop=-300\nLeft=45000\n"));
 
         auto again = Configuration::create(store);
         QCOMPARE(again->Carillons(), 7);
@@ -142,6 +143,7 @@ private Q_SLOTS:
         QCOMPARE(again->Visibilité(), 1);
         QCOMPARE(DateTimeValue::formatLongTime(again->DateDeb()), QStringLiteral("07:05:09"));
         QCOMPARE(int(again->Position()->Top), -300);
+        QCOMPARE(int(again->Position()->Left), 45000);
     }
 };
 
