@@ -56,7 +56,7 @@ qint64 monotonicMs()
 }
 
 // The sound server's stream, named so that the desktop's mixer lists the
-// clock by name and icon. No media role: a role files the stream's volume
+// clock by name and icon (its media name comes with the sound, see makePipeline). No media role: a role files the stream's volume
 // under that role for every program (the "event" role under the alert
 // volume), where the user should set the clock's volume on its own; and
 // streams without a role are never corked for a call.
@@ -66,8 +66,7 @@ GstElement *makeSoundServerSink()
     if (!sink)
         return nullptr;
     GstStructure *props = gst_structure_new("props", "application.name", G_TYPE_STRING, "Tintarel",
-                                            "application.icon_name", G_TYPE_STRING, "tintarel", "media.name",
-                                            G_TYPE_STRING, "Carillon", nullptr);
+                                            "application.icon_name", G_TYPE_STRING, "tintarel", nullptr);
     g_object_set(sink, "client-name", "Tintarel", "stream-properties", props, nullptr);
     gst_structure_free(props);
     return sink;
@@ -93,7 +92,9 @@ GstElement *makeSink()
 // keep a good deal of the plug-in registry in memory for the life of the clock.
 GstElement *makePipeline(const QByteArray &path)
 {
-    const char *chain[] = {"filesrc", "mpegaudioparse", "mpg123audiodec", "audioconvert", "audioresample"};
+    // The sound server's stream takes its media name from the title tag.
+    const char *chain[] = {"filesrc", "mpegaudioparse", "mpg123audiodec", "taginject", "audioconvert",
+                           "audioresample"};
     GstElement *pipeline = gst_pipeline_new(nullptr);
     GstElement *previous = nullptr;
     bool linked = true;
@@ -106,6 +107,8 @@ GstElement *makePipeline(const QByteArray &path)
         gst_bin_add(GST_BIN(pipeline), element);
         if (!previous)
             g_object_set(element, "location", path.constData(), nullptr);
+        else if (g_str_equal(name, "taginject"))
+            g_object_set(element, "tags", "title=Carillon", nullptr);
         else
             linked = linked && gst_element_link(previous, element);
         previous = element;
@@ -231,8 +234,8 @@ public:
         m_shared->post([] {
             if (!gstreamerReady())
                 return;
-            for (const char *name : {"filesrc", "mpegaudioparse", "mpg123audiodec", "audioconvert", "audioresample",
-                                     "pulsesink", "autoaudiosink"})
+            for (const char *name : {"filesrc", "mpegaudioparse", "mpg123audiodec", "taginject", "audioconvert",
+                                     "audioresample", "pulsesink", "autoaudiosink"})
                 if (GstElement *element = gst_element_factory_make(name, nullptr))
                     gst_object_unref(gst_object_ref_sink(element));
         });

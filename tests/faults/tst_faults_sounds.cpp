@@ -1,7 +1,9 @@
 #include "FaultHarness.h"
+#include "TestSoundServer.h"
 
 #include <QDir>
 #include <QRandomGenerator>
+#include <QSaveFile>
 #include <QtTest>
 
 #include <functional>
@@ -12,6 +14,8 @@ using namespace faults;
 // copy of the program folder: it must tell the failure, keep ticking, come
 // back to idle and close normally. A failed chime is idle again only after
 // seventy seconds, so every clock starts at once and each row checks its own.
+// Then the clock at the quarter, playing to a sound server of the test's own
+// that plays, stalls or dies.
 class tst_FaultsSounds : public QObject
 {
     Q_OBJECT
@@ -53,9 +57,34 @@ private:
         {
             log += clock->readAll();
             const qsizetype start = after.isEmpty() ? 0 : log.indexOf(after);
-            return start >= 0 && log.indexOf(line, start) >= 0;
+            return start >= 0 && log.indexOf(line, start + after.size()) >= 0;
         }
     };
+
+    // A clock ticking at 10:14:58, playing to `server`, on a wall clock that
+    // setWallClock() moves.
+    std::unique_ptr<Running> startServed(const TestSoundServer &server)
+    {
+        auto running = std::make_unique<Running>();
+        setWallClock(*running, "2026-12-06 10:10:00");
+        ClockOptions options;
+        options.environment = {{QStringLiteral("LD_PRELOAD"), m_faketime},
+                               {QStringLiteral("FAKETIME_TIMESTAMP_FILE"), running->home->path() + "/faketime"},
+                               {QStringLiteral("FAKETIME_NO_CACHE"), QStringLiteral("1")},
+                               {QStringLiteral("FAKETIME_DONT_FAKE_MONOTONIC"), QStringLiteral("1")},
+                               {QStringLiteral("PULSE_SERVER"), server.address()}};
+        running->clock = startClock(*running->home, m_display.name(), options);
+        // Moved once it ticks, however long a loaded machine takes to start it.
+        if (waitFor([&] { return running->logged("show", "show"); }, 60000))
+            setWallClock(*running, "2026-12-06 10:14:58");
+        return running;
+    }
+    static void setWallClock(Running &running, const char *time)
+    {
+        QSaveFile stamp(running.home->path() + "/faketime");
+        if (stamp.open(QIODevice::WriteOnly) && stamp.write(QByteArray("@") + time + '\n') > 0)
+            stamp.commit();
+    }
 
     TestDisplay m_display;
     std::map<QByteArray, Running> m_clocks;
@@ -112,6 +141,58 @@ private Q_SLOTS:
         QVERIFY(running.clock->waitForFinished(30000));
         QCOMPARE(running.clock->exitStatus(), QProcess::NormalExit);
         QCOMPARE(running.clock->exitCode(), 0);
+    }
+
+    void quarterHeardAndNamedInTheMixer()
+    {
+        TestSoundServer server;
+        QVERIFY(server.start());
+        server.startRecording();
+        auto running = startServed(server);
+        QTRY_VERIFY2_WITH_TIMEOUT(running->logged("play Carill2.mp3 ok"), running->log.constData(), 30000);
+        // The sink's short-lived probe stream comes first.
+        QMap<QString, QString> stream;
+        QTRY_COMPARE_WITH_TIMEOUT((stream = server.streams().value(0)).value("media.name"), QStringLiteral("Carillon"),
+                                  10000);
+        QCOMPARE(stream.value("application.name"), QStringLiteral("Tintarel"));
+        QCOMPARE(stream.value("application.icon_name"), QStringLiteral("tintarel"));
+        // The quarter lasts 7 to 9.5 seconds.
+        QTRY_VERIFY_WITH_TIMEOUT(server.secondsHeard() > 6.5, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(running->logged("state 0", "play Carill2.mp3"), 30000);
+        QVERIFY2(server.secondsHeard() < 10, qPrintable(QString::number(server.secondsHeard())));
+    }
+
+    void stalledServerLeavesTheClockAlive()
+    {
+        TestSoundServer server;
+        QVERIFY(server.start());
+        auto running = startServed(server);
+        QTRY_VERIFY_WITH_TIMEOUT(running->logged("play Carill2.mp3 ok"), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(!server.streams().isEmpty(), 10000);
+        server.stall();
+        // Ticking on, past the quarter's ten seconds, when the player is closed.
+        QTRY_VERIFY_WITH_TIMEOUT(running->logged("show 10:15:14"), 30000);
+        QElapsedTimer closing;
+        closing.start();
+        running->clock->terminate();
+        QVERIFY(running->clock->waitForFinished(10000));
+        QVERIFY2(closing.elapsed() < 1000, qPrintable(QStringLiteral("closed in %1 ms").arg(closing.elapsed())));
+    }
+
+    void deadServerFailsTheChimeUntilItIsBack()
+    {
+        TestSoundServer server;
+        QVERIFY(server.start());
+        auto running = startServed(server);
+        QTRY_VERIFY_WITH_TIMEOUT(running->logged("play Carill2.mp3 ok"), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(!server.streams().isEmpty(), 10000);
+        server.kill();
+        QTRY_VERIFY_WITH_TIMEOUT(running->logged("hint Echec du carillon", "play Carill2.mp3"), 20000);
+        QVERIFY(server.start());
+        server.startRecording();
+        setWallClock(*running, "2026-12-06 10:29:57");
+        QTRY_VERIFY_WITH_TIMEOUT(running->logged("play Carill3.mp3 ok"), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(server.secondsHeard() > 3, 30000);
     }
 };
 
