@@ -56,7 +56,7 @@ qint64 monotonicMs()
 }
 
 // The sound server's stream, named so that the desktop's mixer lists the
-// clock by name and icon (its media name comes with the sound, see makePipeline). No media role: a role files the stream's volume
+// clock by name and icon; its media name comes with the sound (makePipeline). No media role: a role files the stream's volume
 // under that role for every program (the "event" role under the alert
 // volume), where the user should set the clock's volume on its own; and
 // streams without a role are never corked for a call.
@@ -92,9 +92,7 @@ GstElement *makeSink()
 // keep a good deal of the plug-in registry in memory for the life of the clock.
 GstElement *makePipeline(const QByteArray &path)
 {
-    // The sound server's stream takes its media name from the title tag.
-    const char *chain[] = {"filesrc", "mpegaudioparse", "mpg123audiodec", "taginject", "audioconvert",
-                           "audioresample"};
+    const char *chain[] = {"filesrc", "mpegaudioparse", "mpg123audiodec", "audioconvert", "audioresample"};
     GstElement *pipeline = gst_pipeline_new(nullptr);
     GstElement *previous = nullptr;
     bool linked = true;
@@ -107,8 +105,6 @@ GstElement *makePipeline(const QByteArray &path)
         gst_bin_add(GST_BIN(pipeline), element);
         if (!previous)
             g_object_set(element, "location", path.constData(), nullptr);
-        else if (g_str_equal(name, "taginject"))
-            g_object_set(element, "tags", "title=Carillon", nullptr);
         else
             linked = linked && gst_element_link(previous, element);
         previous = element;
@@ -117,6 +113,17 @@ GstElement *makePipeline(const QByteArray &path)
     if (sink) {
         gst_bin_add(GST_BIN(pipeline), sink);
         linked = gst_element_link(previous, sink);
+        // The sound server's stream takes its media name from a title tag,
+        // given with the first sound that reaches the sink.
+        GstPad *pad = gst_element_get_static_pad(sink, "sink");
+        gst_pad_add_probe(
+            pad, GST_PAD_PROBE_TYPE_BUFFER,
+            [](GstPad *pad, GstPadProbeInfo *, gpointer) {
+                gst_pad_send_event(pad, gst_event_new_tag(gst_tag_list_new(GST_TAG_TITLE, "Carillon", nullptr)));
+                return GST_PAD_PROBE_REMOVE;
+            },
+            nullptr, nullptr);
+        gst_object_unref(pad);
         gst_object_unref(sink);
     }
     if (!sink || !linked) {
@@ -234,8 +241,8 @@ public:
         m_shared->post([] {
             if (!gstreamerReady())
                 return;
-            for (const char *name : {"filesrc", "mpegaudioparse", "mpg123audiodec", "taginject", "audioconvert",
-                                     "audioresample", "pulsesink", "autoaudiosink"})
+            for (const char *name : {"filesrc", "mpegaudioparse", "mpg123audiodec", "audioconvert", "audioresample",
+                                     "pulsesink", "autoaudiosink"})
                 if (GstElement *element = gst_element_factory_make(name, nullptr))
                     gst_object_unref(gst_object_ref_sink(element));
         });
