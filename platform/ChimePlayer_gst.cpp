@@ -28,13 +28,50 @@ constexpr int AnswerBoundMs = 3000;
 // How long the end of the program waits for the back end to let go.
 constexpr int ExitWaitMs = 300;
 
-bool isReadableFile(const QString &path)
+// The length of the MPEG audio frame whose header starts at `h`, or 0 when
+// these four bytes are no frame header.
+int mpegFrameLength(const uchar *h)
 {
-    if (path.isEmpty() || !QFileInfo(path).isFile())
+    static const int bitrates[2][3][15] = {
+        {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
+         {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
+         {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
+        {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
+         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
+         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}}};
+    static const int rates[3] = {44100, 48000, 32000};
+    const int version = (h[1] >> 3) & 3; // 3: MPEG-1, 2: MPEG-2, 0: MPEG-2.5
+    const int layer = 4 - ((h[1] >> 1) & 3);
+    const int bitrateIndex = h[2] >> 4;
+    const int rateIndex = (h[2] >> 2) & 3;
+    if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0 || version == 1 || layer == 4 || bitrateIndex == 0 ||
+        bitrateIndex == 15 || rateIndex == 3)
+        return 0;
+    const bool mpeg1 = version == 3;
+    const int bitrate = bitrates[mpeg1 ? 0 : 1][layer - 1][bitrateIndex] * 1000;
+    const int rate = rates[rateIndex] >> (version == 3 ? 0 : version == 2 ? 1 : 2);
+    const int padding = (h[2] >> 1) & 1;
+    if (layer == 1)
+        return (12 * bitrate / rate + padding) * 4;
+    return (layer == 3 && !mpeg1 ? 72 : 144) * bitrate / rate + padding;
+}
+
+// An MP3 file begins with an ID3v2 tag or a frame, and a frame is followed
+// by another. The decoder alone would take random bytes for sound.
+bool looksLikeMp3(QFile &file)
+{
+    QByteArray head = file.read(10);
+    qint64 start = 0;
+    if (head.size() == 10 && head.startsWith("ID3")) {
+        const auto *b = reinterpret_cast<const uchar *>(head.constData());
+        start = 10 + ((b[6] & 0x7F) << 21 | (b[7] & 0x7F) << 14 | (b[8] & 0x7F) << 7 | (b[9] & 0x7F));
+    }
+    if (!file.seek(start))
         return false;
-    // Opening proves readability where permission bits cannot (root ignores them).
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly);
+    const QByteArray frames = file.read(8192);
+    const auto *b = reinterpret_cast<const uchar *>(frames.constData());
+    const int first = frames.size() >= 4 ? mpegFrameLength(b) : 0;
+    return first > 0 && first + 4 <= frames.size() && mpegFrameLength(b + first) > 0;
 }
 
 bool gstreamerReady()
@@ -338,7 +375,9 @@ private:
         release();
         if (!m_deviceType.isEmpty() && m_deviceType.compare(QLatin1String("MPEGVideo"), Qt::CaseInsensitive) != 0)
             return Result::UnsupportedDeviceType;
-        if (!isReadableFile(m_fileName)) {
+        // Opening proves readability where permission bits cannot (root ignores them).
+        QFile file(m_fileName);
+        if (m_fileName.isEmpty() || !QFileInfo(m_fileName).isFile() || !file.open(QIODevice::ReadOnly)) {
             qCInfo(lcPlayer) << "player cannot open" << m_fileName;
             return Result::CannotOpenFile;
         }
@@ -352,6 +391,11 @@ private:
         m_open = true;
         m_failed = false;
         m_playing = false;
+        if (!looksLikeMp3(file)) {
+            // Open, as far as the caller can tell, but nothing it could ever play.
+            failed(QStringLiteral("not an MP3 file"));
+            return Result::Ok;
+        }
         const quint64 generation = m_generation;
         const QByteArray path = QFile::encodeName(QFileInfo(m_fileName).absoluteFilePath());
         m_shared->post([shared = m_shared, generation, path] {

@@ -13,9 +13,9 @@ using namespace faults;
 // The real clock at the half hour with its half-hour chime spoiled in a
 // copy of the program folder: it must tell the failure, keep ticking, come
 // back to idle and close normally. A failed chime is idle again only after
-// seventy seconds, so every clock starts at once and each row checks its own.
-// Then the clock at the quarter, playing to a sound server of the test's own
-// that plays, stalls or dies.
+// seventy seconds, so every clock starts at once and each row checks its own
+// last, while the clock at the quarter plays to a sound server of the test's
+// own that plays, stalls or dies.
 class tst_FaultsSounds : public QObject
 {
     Q_OBJECT
@@ -117,32 +117,6 @@ private Q_SLOTS:
                     qWarning().noquote() << "clock's output:\n" << running.log;
     }
 
-    void spoiledHalfHourChime_data()
-    {
-        QTest::addColumn<QByteArray>("fault");
-        for (const Fault &fault : faultsToTry())
-            QTest::newRow(fault.name) << QByteArray(fault.name);
-    }
-
-    void spoiledHalfHourChime()
-    {
-        QFETCH(QByteArray, fault);
-        Running &running = m_clocks.at(fault);
-        QTRY_VERIFY_WITH_TIMEOUT(running.logged("hint Echec du carillon"), 30000);
-        QVERIFY(running.logged("state -1"));
-        // Still ticking after the failure, and idle again once its time is over.
-        QTRY_VERIFY_WITH_TIMEOUT(running.logged("show 10:30:15", "state -1"), 30000);
-        QTRY_VERIFY_WITH_TIMEOUT(running.logged("state 0", "state -1"), 120000);
-        QVERIFY(running.logged("hint Double click pour configurer, click droit pour quitter", "state 0"));
-        // Any later tick will do: under load one second may be skipped.
-        QTRY_VERIFY_WITH_TIMEOUT(running.logged("show 10:3", "state 0"), 30000);
-        QCOMPARE(running.clock->state(), QProcess::Running);
-        running.clock->terminate();
-        QVERIFY(running.clock->waitForFinished(30000));
-        QCOMPARE(running.clock->exitStatus(), QProcess::NormalExit);
-        QCOMPARE(running.clock->exitCode(), 0);
-    }
-
     void quarterHeardAndNamedInTheMixer()
     {
         TestSoundServer server;
@@ -197,6 +171,32 @@ private Q_SLOTS:
         setWallClock(*running, "2026-12-06 10:29:57");
         QTRY_VERIFY_WITH_TIMEOUT(running->logged("play Carill3.mp3 ok"), 30000);
         QTRY_VERIFY_WITH_TIMEOUT(server.secondsHeard() > 3, 30000);
+    }
+
+    void spoiledHalfHourChime_data()
+    {
+        QTest::addColumn<QByteArray>("fault");
+        for (const Fault &fault : faultsToTry())
+            QTest::newRow(fault.name) << QByteArray(fault.name);
+    }
+
+    void spoiledHalfHourChime()
+    {
+        QFETCH(QByteArray, fault);
+        Running &running = m_clocks.at(fault);
+        QTRY_VERIFY_WITH_TIMEOUT(running.logged("hint Echec du carillon"), 30000);
+        QVERIFY(running.logged("state -1"));
+        // Still ticking after the failure, and idle again once its time is over.
+        QTRY_VERIFY_WITH_TIMEOUT(running.logged("show 10:30:15", "state -1"), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(running.logged("state 0", "state -1"), 120000);
+        QVERIFY(running.logged("hint Double click pour configurer, click droit pour quitter", "state 0"));
+        // Any later tick will do: under load one second may be skipped.
+        QTRY_VERIFY_WITH_TIMEOUT(running.logged("show 10:3", "state 0"), 30000);
+        QCOMPARE(running.clock->state(), QProcess::Running);
+        running.clock->terminate();
+        QVERIFY(running.clock->waitForFinished(30000));
+        QCOMPARE(running.clock->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(running.clock->exitCode(), 0);
     }
 };
 

@@ -23,7 +23,7 @@ public:
 
     // Records the sink's monitor, 16-bit mono at 8 kHz, until stopRecording().
     void startRecording();
-    // Seconds of sound above a faint level in what was recorded so far.
+    // Seconds of sound, down to the faintest tail, recorded so far.
     double secondsHeard();
     void stopRecording();
 
