@@ -103,7 +103,7 @@ private Q_SLOTS:
             QVERIFY2(fault.spoil(running.folder->filePath(QStringLiteral("Carill3.mp3"))), fault.name);
             ClockOptions options;
             options.folder = running.folder->path();
-            options.fakeStart = QStringLiteral("2026-12-06 10:29:58");
+            options.fakeStart = QStringLiteral("2026-12-06 10:29:45");
             running.clock = startClock(*running.home, m_display.name(), options);
             QCOMPARE(running.clock->state(), QProcess::Running);
         }

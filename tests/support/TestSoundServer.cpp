@@ -1,7 +1,6 @@
 #include "TestSoundServer.h"
 
 #include <QDeadlineTimer>
-#include <QFile>
 #include <QRegularExpression>
 #include <QThread>
 
@@ -17,42 +16,31 @@ TestSoundServer::TestSoundServer()
                      "\nload-module module-null-sink sink_name=bar\nset-default-sink bar\n");
 }
 
-TestSoundServer::~TestSoundServer()
-{
-    stopRecording();
-    kill();
-}
+TestSoundServer::~TestSoundServer() { kill(); }
 
-QProcessEnvironment TestSoundServer::clientEnvironment() const
+QProcess *TestSoundServer::client(const QString &program, const QStringList &arguments, QProcess *process)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOME"), m_dir.path());
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir.path());
     env.insert(QStringLiteral("PULSE_SERVER"), address());
-    return env;
+    process->setProcessEnvironment(env);
+    process->start(program, arguments);
+    process->waitForStarted(10000);
+    return process;
 }
 
 bool TestSoundServer::start()
 {
-    QFile::remove(m_dir.filePath(QStringLiteral("native")));
-    m_server.setProcessEnvironment(clientEnvironment());
-    m_server.setStandardOutputFile(QProcess::nullDevice());
     m_server.setStandardErrorFile(QProcess::nullDevice());
-    m_server.start(QStringLiteral("pulseaudio"),
-                   {QStringLiteral("-n"), QStringLiteral("-F"), m_dir.filePath(QStringLiteral("server.pa")),
-                    QStringLiteral("--daemonize=no"), QStringLiteral("--exit-idle-time=-1"),
-                    QStringLiteral("--use-pid-file=no")});
-    if (!m_server.waitForStarted(10000))
-        return false;
-    // Ready once it answers.
-    const QDeadlineTimer deadline(20000);
-    while (!deadline.hasExpired()) {
+    client(QStringLiteral("pulseaudio"),
+           {QStringLiteral("-n"), QStringLiteral("-F"), m_dir.filePath(QStringLiteral("server.pa")),
+            QStringLiteral("--daemonize=no"), QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--use-pid-file=no")},
+           &m_server);
+    for (const QDeadlineTimer deadline(20000); !deadline.hasExpired(); QThread::msleep(50)) {
         QProcess info;
-        info.setProcessEnvironment(clientEnvironment());
-        info.start(QStringLiteral("pactl"), {QStringLiteral("info")});
-        if (info.waitForFinished(5000) && info.exitCode() == 0)
+        if (client(QStringLiteral("pactl"), {QStringLiteral("info")}, &info)->waitForFinished(5000) && !info.exitCode())
             return true;
-        QThread::msleep(50);
     }
     return false;
 }
@@ -63,21 +51,22 @@ void TestSoundServer::resume() { ::kill(pid_t(m_server.processId()), SIGCONT); }
 
 void TestSoundServer::kill()
 {
-    if (m_server.state() == QProcess::NotRunning)
-        return;
-    resume();
-    m_server.kill();
-    m_server.waitForFinished(5000);
+    for (QProcess *process : {&m_recorder, &m_server}) {
+        if (process->state() != QProcess::NotRunning) {
+            resume();
+            process->kill();
+            process->waitForFinished(5000);
+        }
+    }
 }
 
 void TestSoundServer::startRecording()
 {
     m_recorded.clear();
-    m_recorder.setProcessEnvironment(clientEnvironment());
-    m_recorder.start(QStringLiteral("parec"), {QStringLiteral("-d"), QStringLiteral("bar.monitor"),
-                                               QStringLiteral("--raw"), QStringLiteral("--format=s16le"),
-                                               QStringLiteral("--channels=1"), QStringLiteral("--rate=8000")});
-    m_recorder.waitForStarted(10000);
+    client(QStringLiteral("parec"),
+           {QStringLiteral("-d"), QStringLiteral("bar.monitor"), QStringLiteral("--raw"), QStringLiteral("--format=s16le"),
+            QStringLiteral("--channels=1"), QStringLiteral("--rate=8000")},
+           &m_recorder);
 }
 
 double TestSoundServer::secondsHeard()
@@ -85,32 +74,17 @@ double TestSoundServer::secondsHeard()
     m_recorded += m_recorder.readAllStandardOutput();
     // The null sink sends nothing while idle; digital silence counts for nothing.
     const auto *samples = reinterpret_cast<const qint16 *>(m_recorded.constData());
-    const qsizetype count = m_recorded.size() / 2;
     const int block = 400; // 50 ms
-    int loud = 0;
-    for (qsizetype start = 0; start + block <= count; start += block) {
-        int peak = 0;
-        for (int i = 0; i < block; ++i)
-            peak = std::max(peak, std::abs(int(samples[start + i])));
-        loud += peak > 3;
-    }
-    return loud * 0.05;
-}
-
-void TestSoundServer::stopRecording()
-{
-    if (m_recorder.state() == QProcess::NotRunning)
-        return;
-    m_recorder.kill();
-    m_recorder.waitForFinished(5000);
+    int heard = 0;
+    for (qsizetype start = 0; start + block <= m_recorded.size() / 2; start += block)
+        heard += std::any_of(samples + start, samples + start + block, [](qint16 s) { return std::abs(s) > 3; });
+    return heard * 0.05;
 }
 
 QList<QMap<QString, QString>> TestSoundServer::streams()
 {
     QProcess pactl;
-    pactl.setProcessEnvironment(clientEnvironment());
-    pactl.start(QStringLiteral("pactl"), {QStringLiteral("list"), QStringLiteral("sink-inputs")});
-    pactl.waitForFinished(5000);
+    client(QStringLiteral("pactl"), {QStringLiteral("list"), QStringLiteral("sink-inputs")}, &pactl)->waitForFinished(5000);
     QList<QMap<QString, QString>> found;
     static const QRegularExpression property(QStringLiteral(R"re(^\s+([\w.]+) = "(.*)"$)re"));
     for (const QString &line : QString::fromUtf8(pactl.readAllStandardOutput()).split(QLatin1Char('\n'))) {

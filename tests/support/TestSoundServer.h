@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QByteArray>
 #include <QMap>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -12,29 +11,22 @@ class TestSoundServer
 public:
     TestSoundServer();
     ~TestSoundServer();
-    // Starts the server (again, on the same socket, after kill()).
-    bool start();
-    // The environment a player needs to reach this server.
+    bool start(); // again after kill(), on the same socket
     QString address() const { return QStringLiteral("unix:") + m_dir.filePath(QStringLiteral("native")); }
-    qint64 pid() const { return m_server.processId(); }
     void stall();  // SIGSTOP
     void resume(); // SIGCONT
     void kill();
-
-    // Records the sink's monitor, 16-bit mono at 8 kHz, until stopRecording().
+    // Records the sink's monitor until the server goes.
     void startRecording();
-    // Seconds of sound, down to the faintest tail, recorded so far.
+    // Seconds of sound recorded so far, down to the faintest tail.
     double secondsHeard();
-    void stopRecording();
-
-    // The properties of each playing stream, as `pactl list sink-inputs` shows them.
+    // Each playing stream's properties, as `pactl list sink-inputs` shows them.
     QList<QMap<QString, QString>> streams();
 
 private:
-    QProcessEnvironment clientEnvironment() const;
+    QProcess *client(const QString &program, const QStringList &arguments, QProcess *process);
 
     QTemporaryDir m_dir;
-    QProcess m_server;
-    QProcess m_recorder;
+    QProcess m_server, m_recorder;
     QByteArray m_recorded;
 };
