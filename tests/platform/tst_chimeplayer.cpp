@@ -87,6 +87,7 @@ void TestChimePlayer::initTestCase()
     m_long = makeMp3(QStringLiteral("long"), 1.5);
     QVERIFY2(!m_short.isEmpty() && !m_long.isEmpty(), "lame could not make the test sounds");
     QVERIFY(m_server.start());
+    qputenv("PULSE_SERVER", m_server.address().toUtf8());
 }
 
 void TestChimePlayer::playsToTheEnd_data()
