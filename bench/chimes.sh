@@ -40,7 +40,7 @@ bench_keep() {
   if [ -n "${pulse_pid:-}" ]; then kill "$pulse_pid" 2>/dev/null || true; fi
 }
 # "RSS kB, PSS kB" of a process.
-memory() { awk '/^Rss:/ {r = $2} /^Pss:/ {p = $2} END {printf "RSS %6d kB, PSS %6d kB", r, p}' "/proc/$1/smaps_rollup"; }
+memory() { awk '/^Rss:/ {r = $2} /^Pss:/ {p = $2} /^Anonymous:/ {a = $2} END {printf "RSS %6d kB, PSS %6d kB, anonymous %6d kB", r, p, a}' "/proc/$1/smaps_rollup"; }
 
 base=$(date -u -d "$day $first_quarter" +%s)
 set_wall_clock "$(at $((base - 600)))" # far from any quarter
