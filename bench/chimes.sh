@@ -6,6 +6,10 @@
 # sound) stays real, so each quarter chimes as it would on a real day.
 # Usage: bench/chimes.sh [build folder] [quarters]
 # CHIMES_LOG=file keeps the clock's timestamped log for a closer look.
+# The clock plays to a PulseAudio server of the script's own with a null sink,
+# as on a desktop; CHIMES_NO_SERVER=1 runs it with no sound server at all.
+# The resident and proportional memory of the clock are printed before its
+# first chime and after the last, beside xclock's on the same display.
 set -euo pipefail
 build="${1:-build-bench}"
 quarters="${2:-12}"
@@ -19,12 +23,32 @@ bench_display
 : >"$home/config/Tintarel/Tintarel.ini" # every quarter chimes, hours struck
 
 
+if [ -z "${CHIMES_NO_SERVER:-}" ]; then
+  mkdir -p "$home/pulse" && chmod 700 "$home/pulse"
+  printf 'load-module module-native-protocol-unix auth-anonymous=1 socket=%s/native\nload-module module-null-sink sink_name=bar\nset-default-sink bar\n' \
+    "$home/pulse" >"$home/pulse/server.pa"
+  HOME="$home/pulse" XDG_RUNTIME_DIR="$home/pulse" pulseaudio -n -F "$home/pulse/server.pa" --daemonize=no \
+    --exit-idle-time=-1 --use-pid-file=no 2>/dev/null &
+  pulse_pid=$!
+  export PULSE_SERVER="unix:$home/pulse/native"
+  for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
+fi
+xclock -update 1 &
+xclock_pid=$!
+bench_keep() {
+  kill "$xclock_pid" 2>/dev/null || true
+  if [ -n "${pulse_pid:-}" ]; then kill "$pulse_pid" 2>/dev/null || true; fi
+}
+# "RSS kB, PSS kB" of a process.
+memory() { awk '/^Rss:/ {r = $2} /^Pss:/ {p = $2} /^Anonymous:/ {a = $2} END {printf "RSS %6d kB, PSS %6d kB, anonymous %6d kB", r, p, a}' "/proc/$1/smaps_rollup"; }
+
 base=$(date -u -d "$day $first_quarter" +%s)
 set_wall_clock "$(at $((base - 600)))" # far from any quarter
 log="$home/clock.log"
 start_faked_clock "$clock" "$log"
 
 echo "load before: $(uptime)"
+echo "memory before the first chime: clock $(memory "$clock_pid"); xclock $(memory "$xclock_pid")"
 # Lines of the log from line $1 on.
 since() { tail -n +"$1" "$log"; }
 segments="$home/segments"
@@ -49,6 +73,7 @@ for i in $(seq 0 $((quarters - 1))); do
   printf '%s  %-28s %s\n' "$(at "$quarter")" "$(since "$from" | grep -o 'play .*' | tr '\n' ' ')" "$outcome"
 done
 echo "load after:  $(uptime)"
+echo "memory after $quarters quarters:  clock $(memory "$clock_pid"); xclock $(memory "$xclock_pid")"
 kill "$clock_pid"; wait "$clock_pid" 2>/dev/null || true; clock_pid=
 if [ -n "${CHIMES_LOG:-}" ]; then cp "$log" "$CHIMES_LOG"; fi
 

@@ -31,6 +31,9 @@ public:
         NotOpen,
         // "Play": the sound was already known to be undecodable.
         CannotPlay,
+        // "Open": the sound back end has been held up beyond its bound by
+        // an earlier sound, and takes no other until it lets go.
+        NotAnswering,
     };
 
     using CompletionHandler = std::function<void(int code)>;
@@ -49,7 +52,8 @@ public:
     virtual void setNotify(bool notify) = 0;
 
     // Runs "Close", "Open", "Play" or "Stop" (case does not matter) and never
-    // blocks on the sound. "Close" with nothing open does nothing. After
+    // blocks on the sound or its server: a sound that has not started a
+    // few seconds after "Play" is notified as failed (8). "Close" with nothing open does nothing. After
     // "Close" or the next "Open", nothing of the earlier file is ever notified.
     virtual Result command(const QString &command) = 0;
 

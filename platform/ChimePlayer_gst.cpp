@@ -1,9 +1,17 @@
 #include "ChimePlayer.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QObject>
+#include <QTimer>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <utility>
 
 #include <gst/gst.h>
@@ -13,13 +21,57 @@ namespace {
 
 Q_LOGGING_CATEGORY(lcPlayer, "tintarel.chimes", QtWarningMsg)
 
-bool isReadableFile(const QString &path)
+// How long the sound back end may take to answer: to carry out one command,
+// or to start playing once asked. A sound server that answers slower than
+// this is taken as gone, and the sound as failed.
+constexpr int AnswerBoundMs = 3000;
+// How long the end of the program waits for the back end to let go.
+constexpr int ExitWaitMs = 300;
+
+// The length of the MPEG audio frame whose header starts at `h`, or 0 when
+// these four bytes are no frame header.
+int mpegFrameLength(const uchar *h)
 {
-    if (path.isEmpty() || !QFileInfo(path).isFile())
+    static const int bitrates[2][3][15] = {
+        {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
+         {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
+         {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
+        {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
+         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
+         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}}};
+    static const int rates[3] = {44100, 48000, 32000};
+    const int version = (h[1] >> 3) & 3; // 3: MPEG-1, 2: MPEG-2, 0: MPEG-2.5
+    const int layer = 4 - ((h[1] >> 1) & 3);
+    const int bitrateIndex = h[2] >> 4;
+    const int rateIndex = (h[2] >> 2) & 3;
+    if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0 || version == 1 || layer == 4 || bitrateIndex == 0 ||
+        bitrateIndex == 15 || rateIndex == 3)
+        return 0;
+    const bool mpeg1 = version == 3;
+    const int bitrate = bitrates[mpeg1 ? 0 : 1][layer - 1][bitrateIndex] * 1000;
+    const int rate = rates[rateIndex] >> (version == 3 ? 0 : version == 2 ? 1 : 2);
+    const int padding = (h[2] >> 1) & 1;
+    if (layer == 1)
+        return (12 * bitrate / rate + padding) * 4;
+    return (layer == 3 && !mpeg1 ? 72 : 144) * bitrate / rate + padding;
+}
+
+// An MP3 file begins with an ID3v2 tag or a frame, and a frame is followed
+// by another. The decoder alone would take random bytes for sound.
+bool looksLikeMp3(QFile &file)
+{
+    QByteArray head = file.read(10);
+    qint64 start = 0;
+    if (head.size() == 10 && head.startsWith("ID3")) {
+        const auto *b = reinterpret_cast<const uchar *>(head.constData());
+        start = 10 + ((b[6] & 0x7F) << 21 | (b[7] & 0x7F) << 14 | (b[8] & 0x7F) << 7 | (b[9] & 0x7F));
+    }
+    if (!file.seek(start))
         return false;
-    // Opening proves readability where permission bits cannot (root ignores them).
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly);
+    const QByteArray frames = file.read(8192);
+    const auto *b = reinterpret_cast<const uchar *>(frames.constData());
+    const int first = frames.size() >= 4 ? mpegFrameLength(b) : 0;
+    return first > 0 && first + 4 <= frames.size() && mpegFrameLength(b + first) > 0;
 }
 
 bool gstreamerReady()
@@ -35,18 +87,182 @@ bool gstreamerReady()
     return ready;
 }
 
-// playbin's flag for audio; the others (video, subtitles, visualisation) stay off.
-constexpr guint PlayAudioOnly = 0x2;
+qint64 monotonicMs()
+{
+    return QDeadlineTimer::current().deadline();
+}
 
-// A GStreamer playbin per "Open", driven straight rather than through a
-// multimedia framework: one that keeps every tag message it is sent grows
+// The sound server's stream, named so that the desktop's mixer lists the
+// clock by name and icon; its media name comes with the sound (makePipeline). No media role: a role files the stream's volume
+// under that role for every program (the "event" role under the alert
+// volume), where the user should set the clock's volume on its own; and
+// streams without a role are never corked for a call.
+GstElement *makeSoundServerSink()
+{
+    GstElement *sink = gst_element_factory_make("pulsesink", nullptr);
+    if (!sink)
+        return nullptr;
+    GstStructure *props = gst_structure_new("props", "application.name", G_TYPE_STRING, "Tintarel",
+                                            "application.icon_name", G_TYPE_STRING, "tintarel", nullptr);
+    g_object_set(sink, "client-name", "Tintarel", "stream-properties", props, nullptr);
+    gst_structure_free(props);
+    return sink;
+}
+
+// The sound server's sink when a server answers; else whatever the system
+// offers, down to a silent sink that keeps time, so that a chime still runs
+// its course with no server at all.
+GstElement *makeSink()
+{
+    if (GstElement *sink = makeSoundServerSink()) {
+        gst_object_ref_sink(sink);
+        if (gst_element_set_state(sink, GST_STATE_READY) == GST_STATE_CHANGE_SUCCESS)
+            return sink;
+        gst_element_set_state(sink, GST_STATE_NULL);
+        gst_object_unref(sink);
+    }
+    GstElement *sink = gst_element_factory_make("autoaudiosink", nullptr);
+    return sink ? GST_ELEMENT(gst_object_ref_sink(sink)) : nullptr;
+}
+
+// A fixed MP3 decoding chain: no type finding and no decoder search, which
+// keep a good deal of the plug-in registry in memory for the life of the clock.
+GstElement *makePipeline(const QByteArray &path)
+{
+    const char *chain[] = {"filesrc", "mpegaudioparse", "mpg123audiodec", "audioconvert", "audioresample"};
+    GstElement *pipeline = gst_pipeline_new(nullptr);
+    GstElement *previous = nullptr;
+    bool linked = true;
+    for (const char *name : chain) {
+        GstElement *element = gst_element_factory_make(name, nullptr);
+        if (!element) {
+            linked = false;
+            break;
+        }
+        gst_bin_add(GST_BIN(pipeline), element);
+        if (!previous)
+            g_object_set(element, "location", path.constData(), nullptr);
+        else
+            linked = linked && gst_element_link(previous, element);
+        previous = element;
+    }
+    GstElement *sink = linked ? makeSink() : nullptr;
+    if (sink) {
+        gst_bin_add(GST_BIN(pipeline), sink);
+        linked = gst_element_link(previous, sink);
+        // The sound server's stream takes its media name from a title tag,
+        // given with the first sound that reaches the sink.
+        GstPad *pad = gst_element_get_static_pad(sink, "sink");
+        gst_pad_add_probe(
+            pad, GST_PAD_PROBE_TYPE_BUFFER,
+            [](GstPad *pad, GstPadProbeInfo *, gpointer) {
+                gst_pad_send_event(pad, gst_event_new_tag(gst_tag_list_new(GST_TAG_TITLE, "Carillon", nullptr)));
+                return GST_PAD_PROBE_REMOVE;
+            },
+            nullptr, nullptr);
+        gst_object_unref(pad);
+        gst_object_unref(sink);
+    }
+    if (!sink || !linked) {
+        gst_object_unref(pipeline);
+        return nullptr;
+    }
+    return GST_ELEMENT(gst_object_ref_sink(pipeline));
+}
+
+class GstChimePlayer;
+
+// What the player, its worker thread and GStreamer's threads share. Every
+// GStreamer call runs on the worker, so that a sound server that stops
+// answering holds up that thread and never the event loop. The worker
+// outlives the player when a call never returns: the program can still end.
+struct Shared
+{
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<std::function<void()>> jobs;
+    bool quit = false;
+    bool exited = false;
+    // Set while the player lives; events sent to it go with it.
+    QObject *context = nullptr;
+    GstChimePlayer *player = nullptr;
+    // When the job in hand started, or -1 while the worker waits.
+    std::atomic<qint64> jobStartedMs{-1};
+    // Worker only.
+    GstElement *pipeline = nullptr;
+
+    void run()
+    {
+        std::unique_lock lock(mutex);
+        for (;;) {
+            wake.wait(lock, [this] { return quit || !jobs.empty(); });
+            if (jobs.empty())
+                break;
+            std::function<void()> job = std::move(jobs.front());
+            jobs.pop_front();
+            jobStartedMs = monotonicMs();
+            lock.unlock();
+            job();
+            lock.lock();
+            jobStartedMs = -1;
+        }
+        exited = true;
+        wake.notify_all();
+    }
+
+    void post(std::function<void()> job)
+    {
+        std::lock_guard lock(mutex);
+        jobs.push_back(std::move(job));
+        wake.notify_all();
+    }
+
+    // Hands an event over to the player on the event loop, if it still lives.
+    template <typename Step>
+    void toPlayer(Step step)
+    {
+        std::lock_guard lock(mutex);
+        if (!context)
+            return;
+        GstChimePlayer *target = player;
+        QMetaObject::invokeMethod(context, [target, step] { step(*target); }, Qt::QueuedConnection);
+    }
+};
+
+// A fixed GStreamer pipeline per "Open", driven straight rather than through
+// a multimedia framework: one that keeps every tag message it is sent grows
 // by a few kilobytes each chime, which a clock left running for weeks cannot
 // afford. A pipeline is never reused after it has failed; "Close" and the
-// next "Open" tear it down at once.
+// next "Open" tear it down.
 class GstChimePlayer final : public ChimePlayer
 {
 public:
-    ~GstChimePlayer() override { release(); }
+    GstChimePlayer() : m_shared(std::make_shared<Shared>())
+    {
+        m_shared->context = &m_context;
+        m_shared->player = this;
+        m_worker = std::thread([shared = m_shared] { shared->run(); });
+        m_answerTimer.setSingleShot(true);
+        QObject::connect(&m_answerTimer, &QTimer::timeout, &m_context, [this] { checkAnswer(); });
+    }
+
+    ~GstChimePlayer() override
+    {
+        release();
+        std::unique_lock lock(m_shared->mutex);
+        m_shared->context = nullptr;
+        m_shared->player = nullptr;
+        m_shared->quit = true;
+        m_shared->wake.notify_all();
+        // A back end stuck in a call keeps its thread; the program ends anyway.
+        if (m_shared->wake.wait_for(lock, std::chrono::milliseconds(ExitWaitMs), [this] { return m_shared->exited; })) {
+            lock.unlock();
+            m_worker.join();
+        } else {
+            qCWarning(lcPlayer) << "sound back end not answering; left behind";
+            m_worker.detach();
+        }
+    }
 
     void setDeviceType(const QString &deviceType) override { m_deviceType = deviceType; }
     QString deviceType() const override { return m_deviceType; }
@@ -57,12 +273,16 @@ public:
 
     void prepare() override
     {
-        // The library and its plug-in registry load with the first pipeline
-        // made; a throw-away one brings them in.
-        if (!gstreamerReady())
-            return;
-        if (GstElement *pipeline = gst_element_factory_make("playbin", nullptr))
-            gst_object_unref(gst_object_ref_sink(pipeline));
+        // The library and the plug-ins load with the first pipeline made;
+        // throw-away elements bring them in.
+        m_shared->post([] {
+            if (!gstreamerReady())
+                return;
+            for (const char *name : {"filesrc", "mpegaudioparse", "mpg123audiodec", "audioconvert", "audioresample",
+                                     "pulsesink", "autoaudiosink"})
+                if (GstElement *element = gst_element_factory_make(name, nullptr))
+                    gst_object_unref(gst_object_ref_sink(element));
+        });
     }
 
     int mode() const override
@@ -90,89 +310,117 @@ public:
     }
 
 private:
-    // What the bus handler needs, owned by the bus. The handler runs on
-    // GStreamer's threads, so it only hands the message over to the event
-    // loop; release() stops those threads before the player goes.
-    struct BusLink
+    // Whether the worker has been held up in one call beyond the bound.
+    bool backEndStuck() const
     {
-        QObject *context;
-        GstChimePlayer *player;
-        quint64 generation;
-    };
+        const qint64 started = m_shared->jobStartedMs;
+        return started >= 0 && monotonicMs() - started > AnswerBoundMs;
+    }
 
+    // Runs on GStreamer's threads: only hands the news over to the event loop.
     static GstBusSyncReply onBusMessage(GstBus *, GstMessage *message, gpointer data)
     {
         const auto *link = static_cast<const BusLink *>(data);
-        bool ended = false;
+        enum { None, Started, Ended, Failed } news = None;
         QString why;
         switch (GST_MESSAGE_TYPE(message)) {
         case GST_MESSAGE_EOS:
-            ended = true;
+            news = Ended;
             break;
         case GST_MESSAGE_ERROR: {
             GError *error = nullptr;
             gst_message_parse_error(message, &error, nullptr);
             why = QString::fromUtf8(error && error->message ? error->message : "unknown error");
             g_clear_error(&error);
+            news = Failed;
             break;
         }
+        case GST_MESSAGE_STATE_CHANGED:
+            if (GST_MESSAGE_SRC(message) == GST_OBJECT(link->pipeline)) {
+                GstState state = GST_STATE_VOID_PENDING;
+                gst_message_parse_state_changed(message, nullptr, &state, nullptr);
+                if (state == GST_STATE_PLAYING)
+                    news = Started;
+            }
+            break;
         default:
             break;
         }
-        // Tags, state changes and the rest are not wanted. A handler that
-        // drops a message owns it, so nothing piles up on the bus either.
+        // Tags and the rest are not wanted. A handler that drops a message
+        // owns it, so nothing piles up on the bus either.
         gst_message_unref(message);
-        if (!ended && why.isNull())
-            return GST_BUS_DROP;
-        GstChimePlayer *player = link->player;
-        const quint64 generation = link->generation;
-        QMetaObject::invokeMethod(
-            link->context,
-            [player, generation, ended, why] {
-                if (generation != player->m_generation)
+        if (news != None)
+            link->shared->toPlayer([generation = link->generation, news, why](GstChimePlayer &player) {
+                if (generation != player.m_generation)
                     return;
-                if (ended)
-                    player->finished();
+                if (news == Started)
+                    player.m_startAwaited = false;
+                else if (news == Ended)
+                    player.finished();
                 else
-                    player->failed(why);
-            },
-            Qt::QueuedConnection);
+                    player.failed(why);
+            });
         return GST_BUS_DROP;
     }
+
+    struct BusLink
+    {
+        std::shared_ptr<Shared> shared;
+        GstElement *pipeline;
+        quint64 generation;
+    };
 
     Result open()
     {
         release();
         if (!m_deviceType.isEmpty() && m_deviceType.compare(QLatin1String("MPEGVideo"), Qt::CaseInsensitive) != 0)
             return Result::UnsupportedDeviceType;
-        if (!isReadableFile(m_fileName)) {
+        // Opening proves readability where permission bits cannot (root ignores them).
+        QFile file(m_fileName);
+        if (m_fileName.isEmpty() || !QFileInfo(m_fileName).isFile() || !file.open(QIODevice::ReadOnly)) {
             qCInfo(lcPlayer) << "player cannot open" << m_fileName;
             return Result::CannotOpenFile;
+        }
+        // A pipeline that never came down holds the back end: no other is
+        // made until it does, so that a hung server piles nothing up.
+        if (backEndStuck()) {
+            qCInfo(lcPlayer) << "sound back end not answering";
+            return Result::NotAnswering;
         }
 
         m_open = true;
         m_failed = false;
         m_playing = false;
-        m_pipeline = gstreamerReady() ? gst_element_factory_make("playbin", nullptr) : nullptr;
-        if (!m_pipeline) {
+        if (!looksLikeMp3(file)) {
             // Open, as far as the caller can tell, but nothing it could ever play.
-            failed(QStringLiteral("no playbin element"));
+            failed(QStringLiteral("not an MP3 file"));
             return Result::Ok;
         }
-        gst_object_ref_sink(m_pipeline);
-        gchar *uri = gst_filename_to_uri(QFile::encodeName(QFileInfo(m_fileName).absoluteFilePath()).constData(),
-                                         nullptr);
-        g_object_set(m_pipeline, "uri", uri, "flags", PlayAudioOnly, nullptr);
-        g_free(uri);
-
-        GstBus *bus = gst_element_get_bus(m_pipeline);
-        gst_bus_set_sync_handler(bus, &GstChimePlayer::onBusMessage, new BusLink{&m_context, this, m_generation},
-                                 [](gpointer data) { delete static_cast<BusLink *>(data); });
-        gst_object_unref(bus);
-        // Loaded and paused at its start now, so that "Play" starts at once
-        // and a file that cannot be decoded is known as early as can be.
-        if (gst_element_set_state(m_pipeline, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE)
-            postFailure(QStringLiteral("cannot load"));
+        const quint64 generation = m_generation;
+        const QByteArray path = QFile::encodeName(QFileInfo(m_fileName).absoluteFilePath());
+        m_shared->post([shared = m_shared, generation, path] {
+            GstElement *pipeline = gstreamerReady() ? makePipeline(path) : nullptr;
+            if (!pipeline) {
+                // Open, as far as the caller can tell, but nothing it could ever play.
+                shared->toPlayer([generation](GstChimePlayer &player) {
+                    if (generation == player.m_generation)
+                        player.failed(QStringLiteral("no MP3 decoder or no sink"));
+                });
+                return;
+            }
+            shared->pipeline = pipeline;
+            GstBus *bus = gst_element_get_bus(pipeline);
+            gst_bus_set_sync_handler(bus, &GstChimePlayer::onBusMessage, new BusLink{shared, pipeline, generation},
+                                     [](gpointer data) { delete static_cast<BusLink *>(data); });
+            gst_object_unref(bus);
+            // Loaded and paused at its start now, so that "Play" starts at
+            // once and a file that cannot be decoded is known early.
+            if (gst_element_set_state(pipeline, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE)
+                shared->toPlayer([generation](GstChimePlayer &player) {
+                    if (generation == player.m_generation)
+                        player.failed(QStringLiteral("cannot load"));
+                });
+        });
         return Result::Ok;
     }
 
@@ -186,12 +434,34 @@ private:
             post(NotifySuperseded);
         m_notifyPending = notify;
         m_playing = true;
-        // A file played to its end starts again from its beginning.
-        if (std::exchange(m_atEnd, false))
-            gst_element_seek_simple(m_pipeline, GST_FORMAT_TIME,
-                                    GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT), 0);
-        if (gst_element_set_state(m_pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
-            postFailure(QStringLiteral("cannot play"));
+        m_startAwaited = true;
+        m_answerTimer.start(AnswerBoundMs);
+        const bool fromStart = std::exchange(m_atEnd, false);
+        const quint64 generation = m_generation;
+        m_shared->post([shared = m_shared.get(), generation, fromStart] {
+            GstElement *pipeline = shared->pipeline;
+            if (!pipeline)
+                return;
+            // A file played to its end starts again from its beginning.
+            if (fromStart)
+                gst_element_seek_simple(pipeline, GST_FORMAT_TIME,
+                                        GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT), 0);
+            const GstStateChangeReturn change = gst_element_set_state(pipeline, GST_STATE_PLAYING);
+            GstState state = GST_STATE_VOID_PENDING;
+            GstState pending = GST_STATE_VOID_PENDING;
+            gst_element_get_state(pipeline, &state, &pending, 0);
+            const bool failed = change == GST_STATE_CHANGE_FAILURE;
+            const bool started = state == GST_STATE_PLAYING && pending == GST_STATE_VOID_PENDING;
+            if (failed || started)
+                shared->toPlayer([generation, failed](GstChimePlayer &player) {
+                    if (generation != player.m_generation)
+                        return;
+                    if (failed)
+                        player.failed(QStringLiteral("cannot play"));
+                    else
+                        player.m_startAwaited = false;
+                });
+        });
         return Result::Ok;
     }
 
@@ -201,13 +471,24 @@ private:
             return Result::NotOpen;
         const bool wasPlaying = m_playing;
         m_playing = false;
+        m_startAwaited = false;
         if (wasPlaying && !m_failed)
-            gst_element_set_state(m_pipeline, GST_STATE_PAUSED);
+            m_shared->post([shared = m_shared.get()] {
+                if (shared->pipeline)
+                    gst_element_set_state(shared->pipeline, GST_STATE_PAUSED);
+            });
         if (m_notifyPending) {
             m_notifyPending = false;
             post(NotifyAborted);
         }
         return Result::Ok;
+    }
+
+    // A sound asked to play that has not started within the bound has failed.
+    void checkAnswer()
+    {
+        if (m_open && !m_failed && m_playing && m_startAwaited)
+            failed(QStringLiteral("the sound back end does not answer"));
     }
 
     void finished()
@@ -216,6 +497,7 @@ private:
             return;
         m_playing = false;
         m_atEnd = true;
+        m_startAwaited = false;
         if (std::exchange(m_notifyPending, false))
             post(NotifySuccessful);
     }
@@ -227,70 +509,64 @@ private:
         qCInfo(lcPlayer) << "player error" << m_fileName << why;
         m_failed = true;
         m_playing = false;
+        m_startAwaited = false;
         if (std::exchange(m_notifyPending, false))
             post(NotifyFailure);
     }
 
-    // Runs `step` from the event loop, unless the file was closed in between:
-    // no handler runs inside a command, and nothing of a closed file reaches
-    // the next one.
-    template <typename Step>
-    void later(Step step)
+    // Sends a notice from the event loop, unless the file was closed in
+    // between: no handler runs inside a command, and nothing of a closed
+    // file reaches the next one.
+    void post(int code)
     {
         const quint64 generation = m_generation;
         QMetaObject::invokeMethod(
             &m_context,
-            [this, generation, step] {
-                if (generation == m_generation)
-                    step();
+            [this, generation, code] {
+                if (generation == m_generation && m_handler)
+                    m_handler(code);
             },
             Qt::QueuedConnection);
-    }
-
-    // A state change refused on the spot posts its error on the bus too;
-    // this makes sure of a failure even where it does not.
-    void postFailure(const QString &why)
-    {
-        later([this, why] { failed(why); });
-    }
-
-    void post(int code)
-    {
-        later([this, code] {
-            if (m_handler)
-                m_handler(code);
-        });
     }
 
     void release()
     {
         ++m_generation;
-        m_open = false;
+        m_answerTimer.stop();
+        const bool wasOpen = std::exchange(m_open, false);
         m_playing = false;
         m_failed = false;
         m_atEnd = false;
+        m_startAwaited = false;
         m_notifyPending = false;
-        if (m_pipeline) {
-            // Stopped for good before it goes: its threads are joined here,
-            // so thousands of chimes leave nothing behind.
-            gst_element_set_state(m_pipeline, GST_STATE_NULL);
-            GstBus *bus = gst_element_get_bus(m_pipeline);
+        if (!wasOpen)
+            return;
+        // Stopped for good before it goes: its threads are joined there, so
+        // thousands of chimes leave nothing behind. That can hang with a
+        // hung sound server, so it happens on the worker.
+        m_shared->post([shared = m_shared.get()] {
+            GstElement *pipeline = std::exchange(shared->pipeline, nullptr);
+            if (!pipeline)
+                return;
+            gst_element_set_state(pipeline, GST_STATE_NULL);
+            GstBus *bus = gst_element_get_bus(pipeline);
             gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
             gst_object_unref(bus);
-            gst_object_unref(m_pipeline);
-            m_pipeline = nullptr;
+            gst_object_unref(pipeline);
             // A pipeline frees its buffers in the arenas of its own threads,
             // where the allocator keeps them; a clock that runs for weeks
-            // hands them back (a tenth of a millisecond).
+            // hands them back.
             malloc_trim(0);
-        }
+        });
     }
 
     QString m_deviceType;
     QString m_fileName;
     CompletionHandler m_handler;
     QObject m_context;
-    GstElement *m_pipeline = nullptr;
+    QTimer m_answerTimer;
+    std::shared_ptr<Shared> m_shared;
+    std::thread m_worker;
     quint64 m_generation = 0;
     bool m_open = false;
     bool m_notifyNext = false;
@@ -298,6 +574,7 @@ private:
     bool m_playing = false;
     bool m_failed = false;
     bool m_atEnd = false;
+    bool m_startAwaited = false;
 };
 
 } // namespace
@@ -311,6 +588,7 @@ QString describe(ChimePlayer::Result result)
     case ChimePlayer::Result::CannotOpenFile: return QStringLiteral("cannot open file");
     case ChimePlayer::Result::NotOpen: return QStringLiteral("no file open");
     case ChimePlayer::Result::CannotPlay: return QStringLiteral("cannot play");
+    case ChimePlayer::Result::NotAnswering: return QStringLiteral("sound back end not answering");
     }
     return QStringLiteral("unknown result");
 }

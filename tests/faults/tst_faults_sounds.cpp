@@ -1,7 +1,8 @@
 #include "FaultHarness.h"
+#include "TestSoundServer.h"
 
-#include <QDir>
 #include <QRandomGenerator>
+#include <QSaveFile>
 #include <QtTest>
 
 #include <functional>
@@ -11,7 +12,9 @@ using namespace faults;
 // The real clock at the half hour with its half-hour chime spoiled in a
 // copy of the program folder: it must tell the failure, keep ticking, come
 // back to idle and close normally. A failed chime is idle again only after
-// seventy seconds, so every clock starts at once and each row checks its own.
+// seventy seconds, so every clock starts at once and each row checks its own
+// last, while the clock at the quarter plays to a sound server of the test's
+// own that plays, stalls or dies.
 class tst_FaultsSounds : public QObject
 {
     Q_OBJECT
@@ -25,13 +28,9 @@ private:
     static std::vector<Fault> faultsToTry()
     {
         return {
+            // Refused at "Open", known at "Play", and failing while it plays.
             {"missing", [](const QString &file) { return QFile::remove(file); }},
-            {"empty", [](const QString &file) { return QFile(file).resize(0); }},
-            {"truncated",
-             [](const QString &file) {
-                 QFile sound(file);
-                 return sound.resize(1000);
-             }},
+            {"truncated", [](const QString &file) { return QFile(file).resize(1000); }},
             {"random bytes",
              [](const QString &file) {
                  QByteArray bytes(60000, Qt::Uninitialized);
@@ -39,7 +38,6 @@ private:
                  QFile sound(file);
                  return sound.open(QIODevice::WriteOnly | QIODevice::Truncate) && sound.write(bytes) == bytes.size();
              }},
-            {"folder", [](const QString &file) { return QFile::remove(file) && QDir().mkdir(file); }},
         };
     }
 
@@ -53,9 +51,34 @@ private:
         {
             log += clock->readAll();
             const qsizetype start = after.isEmpty() ? 0 : log.indexOf(after);
-            return start >= 0 && log.indexOf(line, start) >= 0;
+            return start >= 0 && log.indexOf(line, start + after.size()) >= 0;
         }
     };
+
+    // A clock ticking at 10:14:58, playing to `server`, on a wall clock that
+    // setWallClock() moves.
+    std::unique_ptr<Running> startServed(const TestSoundServer &server)
+    {
+        auto running = std::make_unique<Running>();
+        setWallClock(*running, "2026-12-06 10:10:00");
+        ClockOptions options;
+        options.environment = {{QStringLiteral("LD_PRELOAD"), m_faketime},
+                               {QStringLiteral("FAKETIME_TIMESTAMP_FILE"), running->home->path() + "/faketime"},
+                               {QStringLiteral("FAKETIME_NO_CACHE"), QStringLiteral("1")},
+                               {QStringLiteral("FAKETIME_DONT_FAKE_MONOTONIC"), QStringLiteral("1")},
+                               {QStringLiteral("PULSE_SERVER"), server.address()}};
+        running->clock = startClock(*running->home, m_display.name(), options);
+        // Moved once it ticks, however long a loaded machine takes to start it.
+        if (waitFor([&] { return running->logged("show", "show"); }, 60000))
+            setWallClock(*running, "2026-12-06 10:14:58");
+        return running;
+    }
+    static void setWallClock(Running &running, const char *time)
+    {
+        QSaveFile stamp(running.home->path() + "/faketime");
+        if (stamp.open(QIODevice::WriteOnly) && stamp.write(QByteArray("@") + time + '\n') > 0)
+            stamp.commit();
+    }
 
     TestDisplay m_display;
     std::map<QByteArray, Running> m_clocks;
@@ -74,7 +97,7 @@ private Q_SLOTS:
             QVERIFY2(fault.spoil(running.folder->filePath(QStringLiteral("Carill3.mp3"))), fault.name);
             ClockOptions options;
             options.folder = running.folder->path();
-            options.fakeStart = QStringLiteral("2026-12-06 10:29:58");
+            options.fakeStart = QStringLiteral("2026-12-06 10:29:45");
             running.clock = startClock(*running.home, m_display.name(), options);
             QCOMPARE(running.clock->state(), QProcess::Running);
         }
@@ -86,6 +109,62 @@ private Q_SLOTS:
             for (auto &[name, running] : m_clocks)
                 if (QTest::currentDataTag() == name)
                     qWarning().noquote() << "clock's output:\n" << running.log;
+    }
+
+    void quarterHeardAndNamedInTheMixer()
+    {
+        TestSoundServer server;
+        QVERIFY(server.start());
+        server.startRecording();
+        auto running = startServed(server);
+        QTRY_VERIFY2_WITH_TIMEOUT(running->logged("play Carill2.mp3 ok"), running->log.constData(), 30000);
+        const auto chime = [&server] {
+            for (const auto &stream : server.streams())
+                if (stream.value("media.name") == QLatin1String("Carillon"))
+                    return stream;
+            return QMap<QString, QString>();
+        };
+        QMap<QString, QString> stream;
+        QTRY_VERIFY_WITH_TIMEOUT(!(stream = chime()).isEmpty(), 10000);
+        QCOMPARE(stream.value("application.name"), QStringLiteral("Tintarel"));
+        QCOMPARE(stream.value("application.icon_name"), QStringLiteral("tintarel"));
+        // The quarter lasts 7 to 9.5 seconds.
+        QTRY_VERIFY_WITH_TIMEOUT(server.secondsHeard() > 6.5, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(running->logged("state 0", "play Carill2.mp3"), 30000);
+        QVERIFY2(server.secondsHeard() < 10, qPrintable(QString::number(server.secondsHeard())));
+    }
+
+    void stalledServerLeavesTheClockAlive()
+    {
+        TestSoundServer server;
+        QVERIFY(server.start());
+        auto running = startServed(server);
+        QTRY_VERIFY_WITH_TIMEOUT(running->logged("play Carill2.mp3 ok"), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(!server.streams().isEmpty(), 10000);
+        server.stall();
+        // Ticking on, past the quarter's ten seconds, when the player is closed.
+        QTRY_VERIFY_WITH_TIMEOUT(running->logged("show 10:15:14"), 30000);
+        QElapsedTimer closing;
+        closing.start();
+        running->clock->terminate();
+        QVERIFY(running->clock->waitForFinished(10000));
+        QVERIFY2(closing.elapsed() < 1000, qPrintable(QStringLiteral("closed in %1 ms").arg(closing.elapsed())));
+    }
+
+    void deadServerFailsTheChimeUntilItIsBack()
+    {
+        TestSoundServer server;
+        QVERIFY(server.start());
+        auto running = startServed(server);
+        QTRY_VERIFY_WITH_TIMEOUT(running->logged("play Carill2.mp3 ok"), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(!server.streams().isEmpty(), 10000);
+        server.kill();
+        QTRY_VERIFY_WITH_TIMEOUT(running->logged("hint Echec du carillon", "play Carill2.mp3"), 20000);
+        QVERIFY(server.start());
+        server.startRecording();
+        setWallClock(*running, "2026-12-06 10:29:57");
+        QTRY_VERIFY_WITH_TIMEOUT(running->logged("play Carill3.mp3 ok"), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(server.secondsHeard() > 3, 30000);
     }
 
     void spoiledHalfHourChime_data()

@@ -1,2 +1,2 @@
-tintarel_add_test(tst_chimeplayer SOURCES tst_chimeplayer.cpp LIBS tintarel_platform)
+tintarel_add_test(tst_chimeplayer SOURCES tst_chimeplayer.cpp LIBS tintarel_platform tintarel_test_support)
 tintarel_add_test(tst_screensaver SOURCES tst_screensaver.cpp LIBS tintarel_platform tintarel_test_support)
