@@ -384,10 +384,15 @@ void frmHorloge::basculerActivation()
         value = 1;
     else if (m_config.Activer() != 1)
         return;
-    // A write that fails is told by the store itself, once; the chimes follow
-    // the choice until the clock closes all the same.
-    m_config.setActiver(value);
+    const bool written = m_config.setActiver(value);
     showActivationCaption();
+    if (!written)
+        m_messages.show(applicationTitle,
+                        QStringLiteral("Le réglage n'a pas pu être enregistré dans %1.\n"
+                                       "Les carillons sont %2 jusqu'à la fermeture de l'horloge.")
+                            .arg(m_config.store().location(),
+                                 value ? QStringLiteral("activés") : QStringLiteral("désactivés")),
+                        MessageBox::Icon::Warning, MessageBox::Buttons::Ok);
 }
 
 void frmHorloge::mouseDoubleClickEvent(QMouseEvent *event)
