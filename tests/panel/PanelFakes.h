@@ -15,6 +15,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QLineEdit>
 #include <QMap>
 #include <QPushButton>
 #include <QTemporaryDir>

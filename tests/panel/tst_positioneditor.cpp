@@ -75,7 +75,7 @@ private Q_SLOTS:
 
     // Leaving a field takes its value to whole pixels within the screen, or
     // tells that it is no number and keeps the focus there: one message, even
-    // though the other field, which gets no focus, holds no number either.
+    // when the other field, which gets no focus, holds no number either.
     void leavingAFieldValidatesIt_data()
     {
         QTest::addColumn<int>("field");
@@ -102,11 +102,12 @@ private Q_SLOTS:
         frmConfig &form = openInMode(2);
         QLineEdit *edited = form.txtPos[size_t(field)];
         QLineEdit *other = form.txtPos[size_t(1 - field)];
-        other->setText(QStringLiteral("x"));
+        if (shown.isEmpty())
+            other->setText(QStringLiteral("x"));
         paste(edited, pasted);
         click(other);
-        QCOMPARE(other->text(), QStringLiteral("x"));
         if (shown.isEmpty()) {
+            QCOMPARE(other->text(), QStringLiteral("x"));
             QCOMPARE(h->messages.texts, QStringList{"Valeur de position non valide."});
             QVERIFY(edited->hasFocus());
             QCOMPARE(edited->selectedText(), pasted);
