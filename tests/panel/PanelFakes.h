@@ -15,30 +15,22 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QPushButton>
+#include <QLineEdit>
 #include <QMap>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <deque>
 #include <functional>
 #include <memory>
 
-struct ShownMessage
-{
-    QString caption;
-    QString text;
-    MessageBox::Icon icon;
-    MessageBox::Buttons buttons;
-};
-
 class FakeMessageBox : public MessageBox
 {
 public:
-    Answer show(const QString &caption, const QString &text, Icon icon, Buttons buttons) override
+    Answer show(const QString &, const QString &text, Icon, Buttons buttons) override
     {
-        shown.push_back({caption, text, icon, buttons});
-        if (onShow)
-            onShow(shown.back());
+        texts << text;
+        questions << (buttons == Buttons::YesNo);
         if (buttons == Buttons::Ok)
             return Answer::Ok;
         if (answers.empty())
@@ -47,18 +39,12 @@ public:
         answers.pop_front();
         return answer;
     }
-    QStringList texts() const
-    {
-        QStringList list;
-        for (const auto &m : shown)
-            list << m.text;
-        return list;
-    }
 
-    std::vector<ShownMessage> shown;
+    QStringList texts;
+    // Whether each box shown asked Yes or No.
+    QList<bool> questions;
     // Answers to Yes/No questions, in turn; No once they run out.
     std::deque<Answer> answers;
-    std::function<void(const ShownMessage &)> onShow;
 };
 
 class FakeClockControl : public ClockControl
@@ -80,11 +66,9 @@ public:
     bool start(QString *error) override
     {
         calls << QStringLiteral("start");
-        if (!startFails)
-            return true;
-        if (error)
+        if (startFails && error)
             *error = QStringLiteral("programme introuvable");
-        return false;
+        return !startFails;
     }
 
     bool running = false;
@@ -93,26 +77,22 @@ public:
     std::function<void()> onClose;
 };
 
-// Records every property set and command as text, in order.
+// Records the files it is given and the commands, in order.
 class FakePlayer : public ChimePlayer
 {
 public:
-    void setDeviceType(const QString &deviceType) override
-    {
-        m_deviceType = deviceType;
-        log << QStringLiteral("DeviceType=") + deviceType;
-    }
+    void setDeviceType(const QString &deviceType) override { m_deviceType = deviceType; }
     QString deviceType() const override { return m_deviceType; }
     void setFileName(const QString &fileName) override
     {
         m_fileName = fileName;
-        log << QStringLiteral("FileName=") + fileName.section(QLatin1Char('/'), -1);
+        files << fileName.section(QLatin1Char('/'), -1);
     }
     QString fileName() const override { return m_fileName; }
-    void setNotify(bool notify) override { log << (notify ? QStringLiteral("Notify") : QStringLiteral("NoNotify")); }
+    void setNotify(bool) override {}
     Result command(const QString &command) override
     {
-        log << command;
+        commands << command;
         return failCommands ? Result::CannotOpenFile : Result::Ok;
     }
     int mode() const override { return ModeStopped; }
@@ -124,10 +104,9 @@ public:
         if (m_handler)
             m_handler(code);
     }
-    // The files given to the player, in order.
-    QStringList files() const { return log.filter(QStringLiteral("FileName=")).replaceInStrings(QStringLiteral("FileName="), QString()); }
 
-    QStringList log;
+    QStringList files;
+    QStringList commands;
     bool failCommands = false;
 
 private:
@@ -158,9 +137,7 @@ public:
     {
         ++reads;
         const auto it = values.find(section + QLatin1Char('/') + key);
-        if (it == values.end())
-            return std::nullopt;
-        return *it;
+        return it == values.end() ? std::nullopt : std::optional<QString>(*it);
     }
     bool write(const QString &section, const QString &key, const QString &text) override
     {
@@ -195,11 +172,10 @@ public:
     QString CléLectureValeur(ostrevol::HKey HKey, const QString &Chemin, const QString &Clé,
                              bool MessageErreur) override
     {
-        lookups << QStringLiteral("%1|%2|%3|%4")
-                       .arg(HKey == ostrevol::HKey::HKEY_CURRENT_USER ? QStringLiteral("HKCU") : QStringLiteral("HKLM"),
-                            Chemin, Clé, MessageErreur ? QStringLiteral("true") : QStringLiteral("false"));
         if (HKey == ostrevol::HKey::HKEY_LOCAL_MACHINE)
             return runEntry;
+        // A wallpaper that is not there is no error of its own.
+        userLookups << Chemin + QLatin1Char('|') + Clé + (MessageErreur ? QStringLiteral("|told") : QString());
         return userValues.value(Chemin + QLatin1Char('|') + Clé);
     }
     bool RegDemarrAjoutApp(const QString &, const QString &AppChemin, const QString &AppNomExe, bool) override
@@ -216,15 +192,13 @@ public:
             *journal << QStringLiteral("Run-");
         return true;
     }
-    // Only the lookups of the per-user tree, where the wallpaper is read.
-    QStringList userLookups() const { return lookups.filter(QStringLiteral("HKCU|")); }
 
     QString runEntry;
     // Where the session-start entry's changes are written down, if anywhere.
     QStringList *journal = nullptr;
     // "key path|value name" → text.
     QMap<QString, QString> userValues;
-    QStringList lookups;
+    QStringList userLookups;
 };
 
 // A click where a user clicks: check boxes and option buttons take clicks
@@ -235,16 +209,19 @@ inline void click(QWidget *control)
     QTest::mouseClick(control, Qt::LeftButton, {}, indicator ? QPoint(6, control->height() / 2) : control->rect().center());
 }
 
+// Both position fields as "x,y".
+inline QString fields(const frmConfig &form)
+{
+    return form.txtPos[0]->text() + QLatin1Char(',') + form.txtPos[1]->text();
+}
+
 // The dialog over the fakes, opened as the program opens it.
 class DialogHarness
 {
 public:
-    DialogHarness() = default;
-
     frmConfig &open(const QString &arguments = QString(), bool show = true)
     {
-        form = std::make_unique<frmConfig>(frmConfig::Services{messages, clock, player, colours, store, &library,
-                                                               folder, [this] { ++beeps; }, yield});
+        form = std::make_unique<frmConfig>(services());
         form->Load(arguments);
         if (show) {
             form->show();
@@ -253,6 +230,11 @@ public:
                 qWarning("the dialog did not become active");
         }
         return *form;
+    }
+    frmConfig::Services services(ChimePlayer *otherPlayer = nullptr, const QString &otherFolder = QString())
+    {
+        return {messages, clock, otherPlayer ? *otherPlayer : player, colours, store, &library,
+                otherFolder.isEmpty() ? folder : otherFolder, [this] { ++beeps; }, yield};
     }
 
     FakeMessageBox messages;
@@ -269,25 +251,24 @@ public:
 
 // Starts an X server of the test's own with the given screen before the
 // application connects to it, in a temporary home.
-#define PANEL_TEST_MAIN(TestClass, screen)                                                                   \
-    int main(int argc, char **argv)                                                                          \
-    {                                                                                                        \
-        QTemporaryDir home;                                                                                  \
-        const QByteArray runtime = QFile::encodeName(home.path()) + "/runtime";                             \
-        QDir().mkpath(QString::fromLocal8Bit(runtime));                                                      \
-        QFile::setPermissions(QString::fromLocal8Bit(runtime),                                               \
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);                       \
-        qputenv("XDG_RUNTIME_DIR", runtime);                                                                 \
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path()) + "/config");                             \
-        TestDisplay display;                                                                                 \
-        if (!display.start(QStringLiteral(screen))) {                                                        \
-            qCritical("cannot start Xvfb");                                                                  \
-            return 1;                                                                                        \
-        }                                                                                                    \
-        qputenv("DISPLAY", display.name().toLatin1());                                                       \
-        qputenv("QT_QPA_PLATFORM", "xcb");                                                                   \
-        QApplication app(argc, argv);                                                                        \
-        QApplication::setQuitOnLastWindowClosed(false);                                                      \
-        TestClass test;                                                                                      \
-        return QTest::qExec(&test, argc, argv);                                                              \
+template <class TestClass>
+int runPanelTest(int argc, char **argv, const char *screen)
+{
+    QTemporaryDir home;
+    const QString runtime = home.path() + QStringLiteral("/runtime");
+    QDir().mkpath(runtime);
+    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path()) + "/config");
+    TestDisplay display;
+    if (!display.start(QString::fromLatin1(screen))) {
+        qCritical("cannot start Xvfb");
+        return 1;
     }
+    qputenv("DISPLAY", display.name().toLatin1());
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    TestClass test;
+    return QTest::qExec(&test, argc, argv);
+}

@@ -101,21 +101,15 @@ private Q_SLOTS:
         // The modal dialog runs its own loop: it is answered once it shows.
         const auto chooseAnswering = [&](std::optional<QColor> colour) {
             QTimer poll;
-            poll.setInterval(20);
             connect(&poll, &QTimer::timeout, [&] {
-                auto *dialog = qobject_cast<QColorDialog *>(QApplication::activeModalWidget());
-                if (!dialog)
-                    return;
-                poll.stop();
-                opened << dialog->currentColor();
-                if (colour) {
-                    dialog->setCurrentColor(*colour);
-                    dialog->accept();
-                } else {
-                    dialog->reject();
+                if (auto *dialog = qobject_cast<QColorDialog *>(QApplication::activeModalWidget())) {
+                    poll.stop();
+                    opened << dialog->currentColor();
+                    dialog->setCurrentColor(colour.value_or(Qt::white));
+                    colour ? dialog->accept() : dialog->reject();
                 }
             });
-            poll.start();
+            poll.start(20);
             return chooser.choose(nullptr);
         };
         QCOMPARE(chooseAnswering(QColor(10, 20, 30)), std::optional<QColor>(QColor(10, 20, 30)));
@@ -130,61 +124,51 @@ private Q_SLOTS:
         // Completion notices delivered in turn; -1 stands for a click on Stop.
         QTest::addColumn<QList<int>>("notices");
         QTest::addColumn<QStringList>("files");
+        // A player whose commands fail, or a click on Stop while the audition
+        // lets the event loop run between the melody and the strikes.
+        QTest::addColumn<QString>("trouble");
         const int ok = ChimePlayer::NotifySuccessful;
-        QTest::newRow("Quatre heures: melody, then strikes") << 0 << QList<int>{ok, ok}
-                                                             << QStringList{"Carill1.mp3", "CarillH4.mp3"};
-        QTest::newRow("Le quart") << 1 << QList<int>{ok} << QStringList{"Carill2.mp3"};
-        QTest::newRow("Moins le quart") << 3 << QList<int>{ok} << QStringList{"Carill4.mp3"};
+        QTest::newRow("Quatre heures: melody, then strikes")
+            << 0 << QList<int>{ok, ok} << QStringList{"Carill1.mp3", "CarillH4.mp3"} << "";
+        QTest::newRow("Le quart") << 1 << QList<int>{ok} << QStringList{"Carill2.mp3"} << "";
+        QTest::newRow("Moins le quart") << 3 << QList<int>{ok} << QStringList{"Carill4.mp3"} << "";
         QTest::newRow("stopped during the melody")
-            << 0 << QList<int>{-1, int(ChimePlayer::NotifyAborted), ok} << QStringList{"Carill1.mp3"};
+            << 0 << QList<int>{-1, int(ChimePlayer::NotifyAborted), ok} << QStringList{"Carill1.mp3"} << "";
         QTest::newRow("single chime superseded")
-            << 2 << QList<int>{int(ChimePlayer::NotifySuperseded), ok} << QStringList{"Carill3.mp3"};
-        QTest::newRow("melody failed") << 0 << QList<int>{int(ChimePlayer::NotifyFailure), ok}
-                                       << QStringList{"Carill1.mp3"};
+            << 2 << QList<int>{int(ChimePlayer::NotifySuperseded), ok} << QStringList{"Carill3.mp3"} << "";
+        QTest::newRow("melody failed")
+            << 0 << QList<int>{int(ChimePlayer::NotifyFailure), ok} << QStringList{"Carill1.mp3"} << "";
         QTest::newRow("strikes failed") << 0 << QList<int>{ok, int(ChimePlayer::NotifyFailure), ok}
-                                        << QStringList{"Carill1.mp3", "CarillH4.mp3"};
+                                        << QStringList{"Carill1.mp3", "CarillH4.mp3"} << "";
+        QTest::newRow("stopped between melody and strikes") << 0 << QList<int>{ok} << QStringList{"Carill1.mp3"}
+                                                            << "stop in yield";
+        QTest::newRow("failing player, stopped") << 0 << QList<int>{-1} << QStringList{"Carill1.mp3"} << "failing";
     }
     void auditionPlaysAndWindsDown()
     {
         QFETCH(int, entry);
         QFETCH(QList<int>, notices);
         QFETCH(QStringList, files);
+        QFETCH(QString, trouble);
+        h->player.failCommands = trouble == QLatin1String("failing");
+        if (trouble == QLatin1String("stop in yield"))
+            h->yield = [this] { h->form->cmdPlay->click(); };
         frmConfig &form = h->open();
         form.cboCar->setCurrentIndex(entry);
         click(form.cmdPlay);
         QCOMPARE(form.playImage(), QStringLiteral("Stop"));
+        QVERIFY(form.AuditionState() != 0);
         for (int notice : notices) {
             if (notice < 0)
                 click(form.cmdPlay);
             else
                 h->player.complete(notice);
         }
-        QCOMPARE(h->player.files(), files);
+        QCOMPARE(h->player.files, files);
         QCOMPARE(form.AuditionState(), 0);
         QCOMPARE(form.playImage(), QStringLiteral("Play"));
-        QCOMPARE(h->player.log.filter(QStringLiteral("Play")).size(), files.size());
-    }
-
-    void stopDuringTheYieldPlaysNoStrikes()
-    {
-        DialogHarness &harness = *h;
-        h->yield = [&harness] { harness.form->cmdPlay->click(); };
-        frmConfig &form = h->open();
-        click(form.cmdPlay);
-        h->player.complete(ChimePlayer::NotifySuccessful);
-        QCOMPARE(h->player.files(), QStringList{"Carill1.mp3"});
-        QCOMPARE(form.AuditionState(), 0);
-    }
-
-    void failedPlayerCommandsAreIgnored()
-    {
-        h->player.failCommands = true;
-        frmConfig &form = h->open();
-        click(form.cmdPlay);
-        QCOMPARE(form.AuditionState(), 2);
-        click(form.cmdPlay);
-        QCOMPARE(form.AuditionState(), 0);
-        QVERIFY(h->messages.shown.empty());
+        QCOMPARE(h->player.commands.filter(QStringLiteral("Play")).size(), files.size());
+        QVERIFY(h->messages.texts.isEmpty());
     }
 
     void realPlayerStoppedDuringTheMelody_data()
@@ -198,8 +182,7 @@ private Q_SLOTS:
         QFETCH(bool, filesThere);
         const auto player = makeChimePlayer();
         QTemporaryDir empty;
-        frmConfig form({h->messages, h->clock, *player, h->colours, h->store, &h->library,
-                        filesThere ? QStringLiteral(TINTAREL_PROGRAM_DIR) : empty.path(), {}, {}});
+        frmConfig form(h->services(player.get(), filesThere ? QString() : empty.path()));
         form.Load(QString());
         form.cmdPlay_Click();
         QCOMPARE(form.playImage(), QStringLiteral("Stop"));
@@ -210,10 +193,13 @@ private Q_SLOTS:
             QCOMPARE(form.AuditionState(), 0);
             QCOMPARE(player->mode(), ChimePlayer::ModeStopped);
         }
-        QVERIFY(h->messages.shown.empty());
+        QVERIFY(h->messages.texts.isEmpty());
     }
 };
 
-PANEL_TEST_MAIN(tst_ChimeOptions, "1280x1024x24")
+int main(int argc, char **argv)
+{
+    return runPanelTest<tst_ChimeOptions>(argc, argv, "1280x1024x24");
+}
 
 #include "tst_chimeoptions.moc"

@@ -11,20 +11,15 @@
 #include <QTimer>
 #include <QtTest>
 
-
 namespace {
 
+// The places a wallpaper is looked up, in their order.
 const QString firstKey = QStringLiteral("USER\\Control Panel\\Desktop|Wallpaper");
 const QString secondKey = QStringLiteral("Software\\Microsoft\\Internet Explorer\\Desktop\\General|Wallpaper");
 const QString thirdKey = QStringLiteral("Control Panel\\Desktop|Wallpaper");
 const QString fourthKey = QStringLiteral("Control Panel\\Desktop|ConvertedWallpaper");
 
 using Values = QMap<QString, QString>;
-
-QString lookup(const QString &key)
-{
-    return QStringLiteral("HKCU|") + key + QStringLiteral("|false");
-}
 
 } // namespace
 
@@ -71,22 +66,15 @@ private Q_SLOTS:
         QTest::addColumn<bool>("drawn");
 
         const QString path = QStringLiteral("%1");
-        QTest::newRow("none present") << Values()
-                                      << QStringList{lookup(firstKey), lookup(secondKey), lookup(thirdKey),
-                                                     lookup(fourthKey)}
-                                      << false;
-        QTest::newRow("the first place") << Values{{firstKey, path}}
-                                         << QStringList{lookup(firstKey)} << true;
+        const QStringList all{firstKey, secondKey, thirdKey, fourthKey};
+        QTest::newRow("none present") << Values() << all << false;
+        QTest::newRow("the first place") << Values{{firstKey, path}} << all.mid(0, 1) << true;
         QTest::newRow("three characters are not a path")
-            << Values{{firstKey, QStringLiteral("C:\\")}, {secondKey, path}}
-            << QStringList{lookup(firstKey), lookup(secondKey)} << true;
+            << Values{{firstKey, QStringLiteral("C:\\")}, {secondKey, path}} << all.mid(0, 2) << true;
         QTest::newRow("four characters are")
-            << Values{{firstKey, QStringLiteral("/a.b")}, {secondKey, path}}
-            << QStringList{lookup(firstKey)} << false;
+            << Values{{firstKey, QStringLiteral("/a.b")}, {secondKey, path}} << all.mid(0, 1) << false;
         QTest::newRow("the converted wallpaper last")
-            << Values{{firstKey, QStringLiteral("x")}, {thirdKey, QStringLiteral("")},
-                                      {fourthKey, path}}
-            << QStringList{lookup(firstKey), lookup(secondKey), lookup(thirdKey), lookup(fourthKey)} << true;
+            << Values{{firstKey, QStringLiteral("x")}, {thirdKey, QString()}, {fourthKey, path}} << all << true;
     }
 
     void wallpaperLookups()
@@ -98,14 +86,14 @@ private Q_SLOTS:
         for (auto it = values.begin(); it != values.end(); ++it)
             h->library.userValues[it.key()] = QString(it.value()).replace(QStringLiteral("%1"), picture);
         frmConfig &form = h->open();
-        QCOMPARE(h->library.userLookups(), lookups);
+        QCOMPARE(h->library.userLookups, lookups);
         QCOMPARE(!form.picScreen->canvas().isNull(), drawn);
         QCOMPARE(form.timSimul->isActive(), drawn);
         if (lookups.size() == 4 && !drawn) {
             // No wallpaper: the box keeps its design size, 2048 × 1536 twips at 4440.
             QCOMPARE(form.picScreen->geometry(), QRect(296, 24, 137, 102));
             QCOMPARE(form.lblHorloge->text(), QStringLiteral("00:00:00"));
-            QVERIFY(h->messages.shown.empty());
+            QVERIFY(h->messages.texts.isEmpty());
         }
     }
 
@@ -126,18 +114,14 @@ private Q_SLOTS:
         QFETCH(QSize, size);
         QFETCH(QRectF, drawn);
         frmConfig &form = openWithWallpaper(image(QStringLiteral("cover.png"), size));
-        QVERIFY2(h->messages.shown.empty(), qPrintable(h->messages.texts().join(QLatin1Char('|'))));
+        QCOMPARE(h->messages.texts, QStringList());
         // 300 twips between the box and the frame's right edge: 7215 - 2040 - 300.
         QCOMPARE(form.picScreen->geometry(), QRect(325, 24, 136, 102));
         QCOMPARE(form.picScreen->drawingArea().size(), QSize(132, 98));
         const QRectF result = form.drawnPicture();
-        QVERIFY2(qAbs(result.x() - drawn.x()) < 1e-3 && qAbs(result.y() - drawn.y()) < 1e-3
-                     && qAbs(result.width() - drawn.width()) < 1e-3 && qAbs(result.height() - drawn.height()) < 1e-3,
-                 qPrintable(QStringLiteral("%1 %2 %3 %4")
-                                .arg(result.x())
-                                .arg(result.y())
-                                .arg(result.width())
-                                .arg(result.height())));
+        for (const auto &[got, expected] : {std::pair{result.x(), drawn.x()}, {result.y(), drawn.y()},
+                                            {result.width(), drawn.width()}, {result.height(), drawn.height()}})
+            QVERIFY2(qAbs(got - expected) < 1e-3, qPrintable(QString::number(got)));
         const QImage canvas = form.picScreen->canvas();
         QCOMPARE(canvas.size(), QSize(132, 98));
         // Every pixel drawn, and what is cut off is cut equally on both sides.
@@ -157,11 +141,9 @@ private Q_SLOTS:
         const QString missing = file(QStringLiteral("parti.jpg"));
         h->store.set({"Réglages/StartPos=1", "Position/Left=7680", "Position/Top=5760"});
         frmConfig &form = openWithWallpaper(missing);
-        QCOMPARE(h->messages.shown.size(), size_t(1));
-        const ShownMessage &message = h->messages.shown[0];
-        QCOMPARE(message.caption, QStringLiteral("TintarelPanel"));
-        QVERIFY(!message.text.startsWith(QStringLiteral("Survenue")));
-        QVERIFY2(message.text.contains(missing), qPrintable(message.text));
+        QCOMPARE(h->messages.texts.size(), 1);
+        const QString message = h->messages.texts[0];
+        QVERIFY2(!message.startsWith(QStringLiteral("Survenue")) && message.contains(missing), qPrintable(message));
         // The box took the screen's proportions and stays empty, with no preview clock.
         QCOMPARE(form.picScreen->width(), 136);
         QVERIFY(form.picScreen->canvas().isNull());
@@ -184,13 +166,12 @@ private Q_SLOTS:
         QFETCH(QByteArray, content);
         const QString path = file(QStringLiteral("image.png"));
         QFile out(path);
-        QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        out.write(content);
+        QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate) && out.write(content) == content.size());
         out.close();
         frmConfig &form = openWithWallpaper(path);
-        QCOMPARE(h->messages.shown.size(), size_t(1));
-        QVERIFY2(h->messages.shown[0].text.startsWith(QStringLiteral("Survenue d'une erreur : ")),
-                 qPrintable(h->messages.shown[0].text));
+        QCOMPARE(h->messages.texts.size(), 1);
+        QVERIFY2(h->messages.texts[0].startsWith(QStringLiteral("Survenue d'une erreur : ")),
+                 qPrintable(h->messages.texts[0]));
         QVERIFY(form.helpFile().isEmpty());
         QVERIFY(!form.timSimul->isActive());
     }
@@ -225,6 +206,9 @@ private Q_SLOTS:
     }
 };
 
-PANEL_TEST_MAIN(tst_DesktopPicture, "1024x768x24")
+int main(int argc, char **argv)
+{
+    return runPanelTest<tst_DesktopPicture>(argc, argv, "1024x768x24");
+}
 
 #include "tst_desktoppicture.moc"

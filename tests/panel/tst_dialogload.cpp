@@ -36,11 +36,9 @@ private:
     {
         field->setFocus();
         field->selectAll();
-        if (text.isEmpty())
-            QTest::keyClick(field, Qt::Key_Backspace);
+        QTest::keyClick(field, Qt::Key_Backspace);
         QTest::keyClicks(field, text);
     }
-    QStringList writesOf(const QString &prefix) const { return h->store.writes.filter(prefix); }
 
 private Q_SLOTS:
     void init() { h = std::make_unique<DialogHarness>(); }
@@ -54,8 +52,7 @@ private Q_SLOTS:
         QTest::addColumn<QList<int>>("values");
         // chkNbHeures, chkVeille, dtpDeb, position editor.
         QTest::addColumn<QList<bool>>("enabled");
-        QTest::addColumn<QString>("fields");
-
+        QTest::addColumn<QString>("shownFields");
         QTest::newRow("empty store") << QStringList() << QList<int>{3, 1, 1, 0, 2, 0, 1, 0}
                                      << QList<bool>{true, true, false, false} << "6,6";
         QTest::newRow("Aucun clears what needs chimes, chimes off")
@@ -77,11 +74,11 @@ private Q_SLOTS:
         QFETCH(QStringList, stored);
         QFETCH(QList<int>, values);
         QFETCH(QList<bool>, enabled);
-        QFETCH(QString, fields);
+        QFETCH(QString, shownFields);
         h->store.set(stored);
         frmConfig &form = h->open();
 
-        QVERIFY2(h->messages.shown.empty(), qPrintable(h->messages.texts().join(QLatin1Char('|'))));
+        QCOMPARE(h->messages.texts, QStringList());
         const QList<int> shown{selected(form.optCarillon), form.chkNbHeures->value(), form.chkVeille->value(),
                                form.chkCalendrier->value(), selected(form.optVisi),     form.chkPlage->value(),
                                form.chkActiver->value(),     selected(form.optPlace)};
@@ -91,7 +88,7 @@ private Q_SLOTS:
         const QList<bool> isEnabled{form.chkNbHeures->isEnabled(), form.chkVeille->isEnabled(),
                                     form.dtpDeb->isEnabled(), form.txtPos[0]->isEnabled()};
         QCOMPARE(isEnabled, enabled);
-        QCOMPARE(form.txtPos[0]->text() + QLatin1Char(',') + form.txtPos[1]->text(), fields);
+        QCOMPARE(fields(form), shownFields);
         QVERIFY(h->store.writes.isEmpty());
         // The focus starts on the chime pattern, where neither Space nor
         // Enter can change a setting; OK takes it when the pattern is greyed.
@@ -120,8 +117,8 @@ private Q_SLOTS:
         QFETCH(bool, boundsShown);
         h->store.set(stored);
         frmConfig &form = h->open();
-        QCOMPARE(h->messages.shown.size(), size_t(1));
-        const QString text = h->messages.shown.front().text;
+        QCOMPARE(h->messages.texts.size(), 1);
+        const QString text = h->messages.texts.front();
         QVERIFY2(text.startsWith(QStringLiteral("Survenue d'une erreur : ")) && text.contains(named), qPrintable(text));
         QCOMPARE(selected(form.optVisi) >= 0, visibilityShown);
         QCOMPARE(form.lblPos[0]->text() != QStringLiteral("Label5"), boundsShown);
@@ -213,9 +210,9 @@ private Q_SLOTS:
         }
         // By Enter, from the field: the field is validated before anything is stored.
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-        QCOMPARE(writesOf(QStringLiteral("Position/")), written);
+        QCOMPARE(h->store.writes.filter(QStringLiteral("Position/")), written);
         QCOMPARE(form.isVisible(), !message.isEmpty());
-        QCOMPARE(h->messages.texts().filter(message).size(), message.isEmpty() ? int(h->messages.shown.size()) : 1);
+        QCOMPARE(h->messages.texts.filter(QStringLiteral("position")), message.isEmpty() ? QStringList() : QStringList{message});
         if (!message.isEmpty())
             QVERIFY(h->store.writes.isEmpty());
     }
@@ -249,17 +246,18 @@ private Q_SLOTS:
             click(form.chkActiver);
         h->messages.answers = {answer, MessageBox::Answer::No};
         click(form.cmdOk);
-        const bool guardShown = !h->messages.shown.empty()
-                                && h->messages.shown[0].text.contains(QStringLiteral("jamais audible ni jamais visible"))
-                                && h->messages.shown[0].buttons == MessageBox::Buttons::YesNo;
+        const bool guardShown = !h->messages.texts.empty()
+                                && h->messages.texts[0].contains(QStringLiteral("jamais audible ni jamais visible"))
+                                && h->messages.questions[0];
         QCOMPARE(guardShown, asked);
         QCOMPARE(!h->store.writes.isEmpty(), stored);
         QCOMPARE(form.isVisible(), !stored);
     }
 
-    // The unload's question, whichever way the dialog ends; that every end
-    // brings a clock taken down back is shown end to end.
-    void everyUnloadSilencesTheAuditionAndRestartsTheClock_data()
+    // The unload silences the audition and, when no clock was running, asks
+    // whether to start one; that every ending brings a clock taken down back
+    // is shown end to end.
+    void unloadAsksWhetherToStartTheClock_data()
     {
         QTest::addColumn<QString>("how");
         QTest::addColumn<bool>("running");
@@ -267,22 +265,20 @@ private Q_SLOTS:
         QTest::addColumn<MessageBox::Answer>("answer");
         QTest::addColumn<bool>("asked");
         QTest::addColumn<int>("starts");
-        QTest::newRow("close button, no clock, Aucun and Jamais")
-            << "close" << false << QStringList{"Réglages/Carillons=0", "Réglages/Visibilité=0"}
+        QTest::newRow("Aucun and Jamais: not asked")
+            << "Escape" << false << QStringList{"Réglages/Carillons=0", "Réglages/Visibilité=0"}
             << MessageBox::Answer::Yes << false << 0;
-        QTest::newRow("close button, no clock, Aucun while chiming")
-            << "close" << false << QStringList{"Réglages/Carillons=0", "Réglages/Visibilité=1"}
+        QTest::newRow("Aucun while chiming, Yes")
+            << "Escape" << false << QStringList{"Réglages/Carillons=0", "Réglages/Visibilité=1"}
             << MessageBox::Answer::Yes << true << 1;
-        QTest::newRow("Escape, no clock, answered No") << "Escape" << false << QStringList() << MessageBox::Answer::No
-                                                       << true << 0;
-        QTest::newRow("OK, no clock, answered Yes") << "OK" << false << QStringList() << MessageBox::Answer::Yes
-                                                    << true << 1;
-        QTest::newRow("ended from outside, twice") << "outside" << true << QStringList() << MessageBox::Answer::No
-                                                   << false << 1;
-        QTest::newRow("ended from outside, no clock") << "outside" << false << QStringList()
-                                                      << MessageBox::Answer::Yes << false << 0;
+        QTest::newRow("answered No") << "Escape" << false << QStringList() << MessageBox::Answer::No << true << 0;
+        QTest::newRow("OK, answered Yes") << "OK" << false << QStringList() << MessageBox::Answer::Yes << true << 1;
+        QTest::newRow("ended twice, clock taken down") << "twice" << true << QStringList() << MessageBox::Answer::No
+                                                       << false << 1;
+        QTest::newRow("ended twice, no clock") << "twice" << false << QStringList() << MessageBox::Answer::Yes
+                                               << false << 0;
     }
-    void everyUnloadSilencesTheAuditionAndRestartsTheClock()
+    void unloadAsksWhetherToStartTheClock()
     {
         QFETCH(QString, how);
         QFETCH(bool, running);
@@ -294,31 +290,26 @@ private Q_SLOTS:
         h->store.set(stored);
         h->messages.answers = {answer};
         frmConfig &form = h->open();
-        h->player.log.clear();
-        DisplayObserver windowManager(QString::fromLocal8Bit(qgetenv("DISPLAY")));
         if (how == QLatin1String("OK"))
             click(form.cmdOk);
         else if (how == QLatin1String("Escape"))
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
-        else if (how == QLatin1String("close"))
-            windowManager.requestClose(quint32(form.winId()));
         else {
             form.Unload();
             form.Unload();
             form.close();
         }
         QTRY_VERIFY(!form.isVisible());
-        QCOMPARE(h->player.log.mid(0, 2), (QStringList{"Stop", "Close"}));
-        QCOMPARE(h->messages.texts(), asked ? QStringList{"Voulez-vous démarrer l'horloge à carillon ? "} : QStringList());
+        QCOMPARE(h->player.commands.mid(0, 2), (QStringList{"Stop", "Close"}));
+        QCOMPARE(h->messages.texts, asked ? QStringList{"Voulez-vous démarrer l'horloge à carillon ? "} : QStringList());
         QCOMPARE(h->clock.calls.count(QStringLiteral("start")), starts);
-        if (how != QLatin1String("OK"))
-            QVERIFY(h->store.writes.isEmpty());
+        QCOMPARE(h->store.writes.isEmpty(), how != QLatin1String("OK"));
     }
 
     void enterIsOkAndNeverTogglesAChoice_data()
     {
         QTest::addColumn<QString>("control");
-        QTest::newRow("check box") << "chkDémarrage";
+        // A check box is shown end to end, under the style that toggles it.
         QTest::newRow("option") << "optVisi(0)";
         QTest::newRow("time picker") << "dtpDeb";
         QTest::newRow("list") << "cboCar";
@@ -329,14 +320,12 @@ private Q_SLOTS:
         QFETCH(QString, control);
         h->store.set({"Réglages/StartPos=1"});
         frmConfig &form = h->open();
-        const QMap<QString, QWidget *> controls{{"chkDémarrage", form.chkDémarrage}, {"optVisi(0)", form.optVisi[0]},
-                                                {"dtpDeb", form.dtpDeb}, {"cboCar", form.cboCar},
-                                                {"picHor", form.picHor}};
+        const QMap<QString, QWidget *> controls{
+            {"optVisi(0)", form.optVisi[0]}, {"dtpDeb", form.dtpDeb}, {"cboCar", form.cboCar}, {"picHor", form.picHor}};
         controls.value(control)->setFocus();
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter, Qt::KeypadModifier);
         QVERIFY(!form.isVisible());
         QVERIFY(h->store.writes.contains(QStringLiteral("Réglages/Visibilité=2")));
-        QVERIFY(h->library.runEntry.isEmpty());
     }
 
     void aClockThatCannotStartIsTold()
@@ -345,8 +334,8 @@ private Q_SLOTS:
         h->clock.startFails = true;
         frmConfig &form = h->open();
         click(form.cmdAnnuler);
-        QCOMPARE(h->messages.shown.size(), size_t(1));
-        QVERIFY(h->messages.shown[0].text.contains(QStringLiteral("programme introuvable")));
+        QCOMPARE(h->messages.texts.size(), 1);
+        QVERIFY(h->messages.texts[0].contains(QStringLiteral("programme introuvable")));
     }
 
     void unreadableSettingsAreNeverStored()
@@ -357,8 +346,8 @@ private Q_SLOTS:
         click(form.cmdOk);
         QVERIFY(!form.isVisible());
         QVERIFY(h->store.writes.isEmpty());
-        QCOMPARE(h->messages.shown.size(), size_t(2));
-        QVERIFY(h->messages.shown[1].text.contains(QStringLiteral("n'ont pas pu être lus")));
+        QCOMPARE(h->messages.texts.size(), 2);
+        QVERIFY(h->messages.texts[1].contains(QStringLiteral("n'ont pas pu être lus")));
         QCOMPARE(h->clock.calls.count(QStringLiteral("start")), 1);
     }
 
@@ -369,7 +358,7 @@ private Q_SLOTS:
         click(form.cmdOk);
         QCOMPARE(h->store.writes.last(), QStringLiteral("Réglages/Calendrier=0"));
         QVERIFY(form.isVisible());
-        QVERIFY(h->messages.texts().join(QString()).contains(QStringLiteral("Plage")));
+        QVERIFY(h->messages.texts.join(QString()).contains(QStringLiteral("Plage")));
     }
 
     void aGreyedBoxIsNeverGreyedAgainByClicks()
@@ -404,7 +393,7 @@ private Q_SLOTS:
         QTRY_VERIFY(!help->frameGeometry().intersects(form.frameGeometry()));
         QCOMPARE(help->frameGeometry().top(), form.frameGeometry().top());
         QVERIFY(form.screen()->availableGeometry().contains(help->frameGeometry()));
-        QVERIFY(h->messages.shown.empty());
+        QVERIFY(h->messages.texts.isEmpty());
     }
 
     void everyCaptionFitsOrIsElidedWithItsText_data()
@@ -420,8 +409,7 @@ private Q_SLOTS:
         QFETCH(QString, family);
         QFETCH(double, points);
         h->store.set({"Réglages/StartPos=1"});
-        auto form = std::make_unique<frmConfig>(frmConfig::Services{h->messages, h->clock, h->player, h->colours,
-                                                                    h->store, &h->library, h->folder, {}, {}});
+        auto form = std::make_unique<frmConfig>(h->services());
         if (!family.isEmpty()) {
             QFont font(family);
             font.setPointSizeF(points);
@@ -454,6 +442,9 @@ private Q_SLOTS:
     }
 };
 
-PANEL_TEST_MAIN(tst_DialogLoad, "3840x2160x24")
+int main(int argc, char **argv)
+{
+    return runPanelTest<tst_DialogLoad>(argc, argv, "3840x2160x24");
+}
 
 #include "tst_dialogload.moc"

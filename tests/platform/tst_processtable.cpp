@@ -85,33 +85,31 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("display");
         QTest::addColumn<bool>("listed");
-        QTest::newRow("same") << ":57" << true;
-        QTest::newRow("same, screen 0") << ":57.0" << true;
-        QTest::newRow("same, unix socket") << "unix:57" << true;
-        QTest::newRow("other display") << ":58" << false;
-        QTest::newRow("other host") << "elsewhere:57" << false;
-        QTest::newRow("no display") << "" << false;
+        // Whether the program file is removed while it runs, as an update does.
+        QTest::addColumn<bool>("removed");
+        QTest::newRow("same") << ":57" << true << false;
+        QTest::newRow("same, program file replaced") << ":57" << true << true;
+        QTest::newRow("same, screen 0") << ":57.0" << true << false;
+        QTest::newRow("same, unix socket") << "unix:57" << true << false;
+        QTest::newRow("other display") << ":58" << false << false;
+        QTest::newRow("other host") << "elsewhere:57" << false << false;
+        QTest::newRow("no display") << "" << false << false;
     }
     void listsThisDisplaysProgramsByFileName()
     {
         QFETCH(QString, display);
         QFETCH(bool, listed);
+        QFETCH(bool, removed);
         // Longer than the 15 characters of the kernel's command name.
         auto child = start(QStringLiteral("Tintarel-with-a-long-name"), display);
+        if (removed)
+            QVERIFY(QFile::remove(m_folder.path() + QStringLiteral("/Tintarel-with-a-long-name")));
         const auto table = makeSystemProcessTable(QStringLiteral(":57.0"));
         const Listed seen = lookUp(*table, child->processId());
         QCOMPARE(seen.found, listed);
         QCOMPARE(seen.mainThreadListed, listed);
         if (listed)
             QCOMPARE(seen.name, QStringLiteral("Tintarel-with-a-long-name"));
-    }
-
-    void replacedProgramKeepsItsName()
-    {
-        auto child = start(QStringLiteral("Tintarel"), QStringLiteral(":57"));
-        QVERIFY(QFile::remove(m_folder.path() + QStringLiteral("/Tintarel")));
-        const auto table = makeSystemProcessTable(QStringLiteral(":57"));
-        QCOMPARE(lookUp(*table, child->processId()).name, QStringLiteral("Tintarel"));
     }
 
     void processWeMayNotSignalCannotBeOpened()
