@@ -53,14 +53,6 @@ private Q_SLOTS:
             QCOMPARE(metrics->datePoints, taille == 0 ? 8 : 10);
     }
 
-    void startSizeOnlyForKnownValues()
-    {
-        QVERIFY(FaceLayout::startSize(1, 1));
-        QCOMPARE(FaceLayout::startSize(1, 1)->width, 1885.0);
-        QVERIFY(!FaceLayout::startSize(1, 7));
-        QVERIFY(!FaceLayout::startSize(2, 0));
-    }
-
     void couperDate_data()
     {
         QTest::addColumn<QString>("date");
