@@ -53,6 +53,12 @@ private Q_SLOTS:
             QCOMPARE(metrics->datePoints, taille == 0 ? 8 : 10);
     }
 
+    void startSizeOnlyForKnownValues()
+    {
+        QCOMPARE(FaceLayout::startSize(1, 1).value_or(Size{}).width, 1885.0);
+        QVERIFY(!FaceLayout::startSize(1, 7) && !FaceLayout::startSize(2, 0));
+    }
+
     void couperDate_data()
     {
         QTest::addColumn<QString>("date");
