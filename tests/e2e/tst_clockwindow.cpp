@@ -110,8 +110,8 @@ QByteArray raw(const xcb_atom_t &a)
 
 // The real clock on a wide display, with and without a window manager: it
 // shows, follows quick drags exactly, keeps its place across restarts and a
-// lost X server, stays above and takes no focus. The cases share one display;
-// each has a home of its own.
+// lost X server, stays above and takes no focus. The cases share a display
+// while they can; each has a home of its own.
 class tst_ClockWindow : public QObject
 {
     Q_OBJECT
@@ -129,6 +129,12 @@ private:
             m_home = std::make_unique<TestHome>();
         if (!ini.isEmpty())
             m_home->writeSettings(ini);
+        // A manager gone leaves its announcement on the root window: a case
+        // without one after a case with one gets a display never managed.
+        if (!withManager && m_manager) {
+            m_manager.reset();
+            m_display.reset();
+        }
         if (!m_display) {
             m_manager.reset();
             m_display = std::make_unique<TestDisplay>();
@@ -268,8 +274,7 @@ private Q_SLOTS:
         }
         const xcb_window_t after = screen.openWindow(QRect(60, 60, 400, 300));
         QTRY_VERIFY(screen.viewable(after));
-        // Without a manager the clock raises itself at the rule's next run, within a minute.
-        QTRY_VERIFY_WITH_TIMEOUT(screen.above(face, after), 70000);
+        QTRY_VERIFY(screen.above(face, after));
         QVERIFY(screen.above(face, before));
         if (!drag.isNull()) {
             quickDrag(shown + QPoint(5, 5), shown + drag + QPoint(5, 5));
