@@ -65,6 +65,7 @@ public:
         const QString file = QFileInfo(m_fileName).fileName();
         const bool strike = file.startsWith(QLatin1String("CarillH"));
         m_log << (command == QLatin1String("Open") ? QStringLiteral("Open ") + file : command);
+        m_started = m_time.monotonicMs();
         if (command == QLatin1String("Open")) {
             opened << file;
             if (!strike)
@@ -74,22 +75,16 @@ public:
             m_length = lengths[strike ? 2 : file == QLatin1String("Carill1.mp3") ? 1 : 0];
             return m_open ? Result::Ok : Result::CannotOpenFile;
         }
-        if (command == QLatin1String("Close"))
-            m_open = m_playing = false;
-        else if (!m_open)
-            return Result::NotOpen;
-        m_playing = command == QLatin1String("Play");
-        m_started = m_time.monotonicMs();
-        return Result::Ok;
+        m_open = m_open && command != QLatin1String("Close");
+        m_playing = m_open && command == QLatin1String("Play");
+        return m_open || command == QLatin1String("Close") ? Result::Ok : Result::NotOpen;
     }
-
     int mode() const override
     {
         if (!m_open)
             return ModeNotOpen;
         return m_playing && !m_failed && m_time.monotonicMs() < m_started + m_length * 1000 ? ModePlaying : ModeStopped;
     }
-
     // A completion notice, as the event loop would deliver it between ticks.
     void notify(int code)
     {
@@ -106,14 +101,10 @@ public:
 private:
     const FakeWorld &m_time;
     QStringList &m_log;
-    QString m_deviceType;
-    QString m_fileName;
+    QString m_deviceType, m_fileName;
     CompletionHandler m_handler;
-    qint64 m_started = 0;
-    qint64 m_length = 0;
-    bool m_open = false;
-    bool m_playing = false;
-    bool m_failed = false;
+    qint64 m_started = 0, m_length = 0;
+    bool m_open = false, m_playing = false, m_failed = false;
 };
 
 const QString folder = QStringLiteral("/opt/tintarel");
@@ -265,8 +256,8 @@ private slots:
             else if (item.startsWith(QLatin1Char('-')))
                 rig.player.missing << item.mid(1);
             else
-                rig.player.lengths = {item.split(QLatin1Char('/'))[0].toInt(), item.split(QLatin1Char('/'))[1].toInt(),
-                                      item.split(QLatin1Char('/'))[2].toInt()};
+                for (int k = 0; k < 3; ++k)
+                    rig.player.lengths[k] = item.section(QLatin1Char('/'), k, k).toInt();
         }
         QMultiMap<int, QString> script;
         for (const QString &item : events.split(QLatin1Char(' '), Qt::SkipEmptyParts))

@@ -73,7 +73,9 @@ private slots:
         m_log.clear();
     }
 
-    void stoppedChimeThenANightChimesInTheMorning()
+    // One night of the clock: a chime stopped by the user, a sleep, a melody
+    // cut by a second sleep, and the wall clock set back over a quarter.
+    void aNightOfSleepsAndSteps()
     {
         startClock(QStringLiteral("2026-12-06 23:29:57"));
         QTRY_VERIFY_WITH_TIMEOUT(count(QStringLiteral("play Carill3.mp3 ok")) == 1, 30000);
@@ -87,31 +89,21 @@ private slots:
         QVERIFY(xdotool.waitForFinished(10000));
         QTRY_VERIFY_WITH_TIMEOUT(count(QStringLiteral("stopped by the user")) == 1, 10000);
 
+        // The stopped chime does not keep the morning silent.
         setWallClock(QStringLiteral("2026-12-07 07:59:56"));
         QTRY_VERIFY_WITH_TIMEOUT(count(QStringLiteral("play Carill1.mp3 ok")) == 1, 30000);
-    }
 
-    void melodyCutBySleepStrikesNoHour()
-    {
-        startClock(QStringLiteral("2026-12-06 22:59:57"));
-        QTRY_VERIFY_WITH_TIMEOUT(count(QStringLiteral("play Carill1.mp3 ok")) == 1, 30000);
-        setWallClock(QStringLiteral("2026-12-07 07:29:55"));
-        // The half hour chimes, and by its end the melody would long have ended.
-        QTRY_VERIFY_WITH_TIMEOUT(count(QStringLiteral("show 07:30:20")) == 1, 40000);
-        QCOMPARE(count(QStringLiteral("play Carill3.mp3 ok")), 1);
+        // The half hour chimes, and by its end the melody would long have ended: no hours.
+        setWallClock(QStringLiteral("2026-12-07 08:29:55"));
+        QTRY_VERIFY_WITH_TIMEOUT(count(QStringLiteral("show 08:30:20")) == 1, 40000);
+        QCOMPARE(count(QStringLiteral("play Carill3.mp3 ok")), 2);
         QCOMPARE(count(QStringLiteral("play CarillH")), 0);
-    }
-
-    void clockSetBackDoesNotChimeTheQuarterTwice()
-    {
-        startClock(QStringLiteral("2026-12-06 10:14:57"));
-        QTRY_VERIFY_WITH_TIMEOUT(count(QStringLiteral("play Carill2.mp3 ok")) == 1, 30000);
-        // The chime ends by itself and the clock is idle again.
-        QTRY_VERIFY_WITH_TIMEOUT(count(QStringLiteral("state 0")) == 1, 30000);
         QCOMPARE(count(QStringLiteral("hint Echec du carillon")), 0);
-        setWallClock(QStringLiteral("2026-12-06 10:14:58"));
-        QTRY_VERIFY_WITH_TIMEOUT(count(QStringLiteral("show 10:15:06")) == 2, 30000);
-        QCOMPARE(count(QStringLiteral("play Carill2.mp3")), 1);
+
+        // Set back over the quarter it has chimed: not again.
+        setWallClock(QStringLiteral("2026-12-07 08:29:58"));
+        QTRY_VERIFY_WITH_TIMEOUT(count(QStringLiteral("show 08:30:06")) == 2, 30000);
+        QCOMPARE(count(QStringLiteral("play Carill3.mp3")), 2);
     }
 };
 

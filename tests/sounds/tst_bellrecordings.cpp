@@ -6,7 +6,6 @@
 
 #include <QtTest>
 
-#include <QFile>
 #include <QHash>
 #include <QProcess>
 #include <QStandardPaths>
@@ -134,12 +133,10 @@ void BellRecordingsTest::initTestCase()
 {
     const QString lame = QStandardPaths::findExecutable(QStringLiteral("lame"));
     QVERIFY2(!lame.isEmpty(), "the decoder `lame` (Debian package 'lame') is not installed");
-    QStringList names{QStringLiteral("Carill1"), QStringLiteral("Carill2"), QStringLiteral("Carill3"),
-                      QStringLiteral("Carill4")};
-    for (int h = 1; h <= 12; ++h)
-        names << QStringLiteral("CarillH%1").arg(h);
-    for (const QString &name : names)
+    for (int n = 1; n <= 16; ++n) {
+        const QString name = n <= 4 ? QStringLiteral("Carill%1").arg(n) : QStringLiteral("CarillH%1").arg(n - 4);
         m_decoded.insert(name, decode(lame, pathOf(name)));
+    }
 }
 
 void BellRecordingsTest::recording_data()
@@ -177,15 +174,6 @@ void BellRecordingsTest::recording()
     QFETCH(double, minSeconds);
     QFETCH(double, maxSeconds);
 
-    // MPEG-1 Layer III at 44.1 kHz, with LAME's tag, which lets decoders drop the padding.
-    QFile file(pathOf(name));
-    QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(QStringLiteral("cannot open ") + pathOf(name)));
-    const QByteArray head = file.read(4096);
-    QVERIFY(head.size() >= 4 && head.contains("LAME"));
-    QCOMPARE(quint8(head.at(0)), quint8(0xFF));
-    QCOMPARE(quint8(head.at(1)) & 0xFE, 0xFA);     // MPEG-1, Layer III
-    QCOMPARE((quint8(head.at(2)) >> 2) & 3, 0);  // 44100 Hz
-
     const std::vector<float> &x = m_decoded.value(name);
     QVERIFY2(!x.empty(), "not decoded");
     const double seconds = double(x.size()) / kRate;
@@ -202,9 +190,6 @@ void BellRecordingsTest::recording()
         heard << noteAt(x, strikes[k], k + 1 < strikes.size() ? strikes[k + 1] : x.size());
         times << QString::number(double(strikes[k]) / kRate, 'f', 2);
     }
-    if (qEnvironmentVariableIsSet("TINTAREL_SOUNDS_VERBOSE"))
-        qInfo("%s: %.2f s, %.2f dBTP, notes %s at %s s", qPrintable(name), seconds, truePeak,
-              qPrintable(heard.join(QLatin1Char(' '))), qPrintable(times.join(QLatin1Char(' '))));
     // In the quarters each note name is one bell; where a bell's nominal meets
     // another's partial that still rings (B3's superquint is F#4's nominal), the
     // strike may be heard an octave off, so they are compared by name. The hour

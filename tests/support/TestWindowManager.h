@@ -10,14 +10,12 @@ class TestWindowManager
 {
 public:
     ~TestWindowManager();
-    // Starts it; with `wait`, returns once it has announced itself on the
-    // root window (_NET_SUPPORTING_WM_CHECK).
+    // Starts it; with `wait`, returns once it maps windows.
     bool start(const QString &display, bool wait = true);
-    bool waitUntilRunning(int timeoutMs = 20000);
-    void stop();
 
 private:
+    bool waitUntilRunning(const QString &display);
+
     QProcess m_process;
     QTemporaryDir m_home;
-    QString m_display;
 };
