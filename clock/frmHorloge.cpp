@@ -129,6 +129,11 @@ frmHorloge::frmHorloge(Configuration &config, MessageBox &messages, QWidget *par
     m_ticker = std::make_unique<SecondTicker>([this] {
         m_sequencer->tick();
         prepareSoundBeforeQuarter();
+        // A window manager that takes our map request while it starts up may
+        // sit on it until some other request reaches it; the next second
+        // brings it one.
+        if (isVisible() && !testAttribute(Qt::WA_Mapped))
+            X11Window::ensureMapped(this);
     });
     m_visibilityRule = std::make_unique<VisibilityRule>(
         m_config, *this, [this] { return m_sequencer->EtatCarillon(); },
@@ -257,8 +262,6 @@ void frmHorloge::showOnTop()
     if (!isVisible())
         X11Window::skipTaskbar(this);
     show();
-    // Qt holds a window for shown once asked, even when a window manager that
-    // was starting lost the request: the rule's next run shows it for real.
     X11Window::ensureMapped(this);
     X11Window::raiseAboveOthers(this);
 }

@@ -29,14 +29,16 @@ void raiseAboveOthers(QWidget *window);
 bool isForeground(const QWidget *window);
 
 // Keeps a window that Qt has shown mapped on the screen. A window manager
-// that is starting up when the window is shown can take its map request
-// from the X server and never act on it; Qt then holds the window for shown
-// while it stays withdrawn. The request is made again once the manager is
-// seen to handle requests; a window that is mapped, or that a manager has
-// taken, is left alone. Where no window manager runs, the window is also
-// raised above each window mapped after it. Lasts as long as the window.
+// that is starting up when the window is shown can read its map request
+// into a queue of its own and act on it only when another request reaches
+// it; Qt then holds the window for shown while it stays withdrawn. The
+// request is made again each time the manager is seen at work; a window
+// that is mapped, or that a manager has taken, is left alone. Where no
+// window manager runs, the window is also raised above each window mapped
+// after it. Lasts as long as the window.
 void keepMapped(QWidget *window);
-// The same, once, now: a shown window that nobody mapped is asked for again.
+// The same, once, now: a shown window that nobody mapped is asked for again,
+// which also hands a manager sitting on the first request a new one.
 void ensureMapped(QWidget *window);
 
 } // namespace X11Window

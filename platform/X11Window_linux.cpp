@@ -196,12 +196,13 @@ void mapAgain(xcb_connection_t *c, xcb_window_t id, const QRect &place)
 }
 
 // Watches for a window manager that took the window's map request while it
-// was starting and never acted on it (openbox drops the requests that reach
-// it before its event loop runs). Each time the root window changes (a
-// manager announcing itself, setting its properties) while the window waits,
-// the place and the mapping are asked for again, and the manager is asked
-// for the window's frame extents: it answers from its event loop, which is
-// when a repeated request is certain to be handled.
+// was starting and has not acted on it yet (openbox reads the requests that
+// reach it during its start-up into a queue of its own, and handles them
+// only when its event loop is woken by a later one). Each time the root
+// window changes (a manager announcing itself, setting its properties)
+// while the window waits, the place and the mapping are asked for again,
+// and the manager is asked for the window's frame extents: it answers from
+// its event loop, which is when a repeated request is certain to be handled.
 class MapWatch : public QAbstractNativeEventFilter
 {
 public:
