@@ -139,7 +139,7 @@ frmHorloge::frmHorloge(Configuration &config, MessageBox &messages, QWidget *par
         m_config, *this, [this] { return m_sequencer->EtatCarillon(); },
         [this] { return m_quietRules->EcranVeilleActif(); });
     X11Window::skipTaskbar(this);
-    X11Window::keepMapped(this);
+    X11Window::keepAboveWithoutManager(this);
 }
 
 frmHorloge::~frmHorloge() = default;
