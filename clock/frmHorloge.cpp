@@ -129,12 +129,17 @@ frmHorloge::frmHorloge(Configuration &config, MessageBox &messages, QWidget *par
     m_ticker = std::make_unique<SecondTicker>([this] {
         m_sequencer->tick();
         prepareSoundBeforeQuarter();
+        // A window manager that takes our map request while it starts up may
+        // sit on it until some other request reaches it; the next second
+        // brings it one.
+        if (isVisible() && !testAttribute(Qt::WA_Mapped))
+            X11Window::ensureMapped(this);
     });
     m_visibilityRule = std::make_unique<VisibilityRule>(
         m_config, *this, [this] { return m_sequencer->EtatCarillon(); },
         [this] { return m_quietRules->EcranVeilleActif(); });
     X11Window::skipTaskbar(this);
-    X11Window::keepMapped(this);
+    X11Window::keepAboveWithoutManager(this);
 }
 
 frmHorloge::~frmHorloge() = default;
@@ -257,8 +262,6 @@ void frmHorloge::showOnTop()
     if (!isVisible())
         X11Window::skipTaskbar(this);
     show();
-    // Qt holds a window for shown once asked, even when a window manager that
-    // was starting lost the request: the rule's next run shows it for real.
     X11Window::ensureMapped(this);
     X11Window::raiseAboveOthers(this);
 }

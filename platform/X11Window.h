@@ -28,15 +28,15 @@ void raiseAboveOthers(QWidget *window);
 // the foreground, whatever a stale property names: window ids are reused.
 bool isForeground(const QWidget *window);
 
-// Keeps a window that Qt has shown mapped on the screen. A window manager
-// that is starting up when the window is shown can take its map request
-// from the X server and never act on it; Qt then holds the window for shown
-// while it stays withdrawn. The request is made again once the manager is
-// seen to handle requests; a window that is mapped, or that a manager has
-// taken, is left alone. Where no window manager runs, the window is also
-// raised above each window mapped after it. Lasts as long as the window.
-void keepMapped(QWidget *window);
-// The same, once, now: a shown window that nobody mapped is asked for again.
+// Where no window manager runs, raises the window above each window mapped
+// after it. Lasts as long as the window.
+void keepAboveWithoutManager(QWidget *window);
+
+// Asks again for the place and the mapping of a window that Qt holds for
+// shown but that is unmapped and that no window manager has taken. A
+// manager that is starting up when the window is shown may read the map
+// request into a queue of its own and act on it only when another request
+// wakes it (openbox does): the new request is that one.
 void ensureMapped(QWidget *window);
 
 } // namespace X11Window

@@ -195,13 +195,8 @@ void mapAgain(xcb_connection_t *c, xcb_window_t id, const QRect &place)
     xcb_flush(c);
 }
 
-// Watches for a window manager that took the window's map request while it
-// was starting and never acted on it (openbox drops the requests that reach
-// it before its event loop runs). Each time the root window changes (a
-// manager announcing itself, setting its properties) while the window waits,
-// the place and the mapping are asked for again, and the manager is asked
-// for the window's frame extents: it answers from its event loop, which is
-// when a repeated request is certain to be handled.
+// Without a window manager nothing keeps the window above one mapped after
+// it: each such window is answered by raising ours again.
 class MapWatch : public QAbstractNativeEventFilter
 {
 public:
@@ -210,16 +205,11 @@ public:
     {
         xcb_connection_t *c = connection();
         m_root = rootOf(c);
-        m_manager = atom(c, "MANAGER");
-        m_frameExtents = atom(c, "_NET_FRAME_EXTENTS");
-        m_requestFrameExtents = atom(c, "_NET_REQUEST_FRAME_EXTENTS");
-        m_wmState = atom(c, "_NET_WM_STATE");
+        m_supportingCheck = atom(c, "_NET_SUPPORTING_WM_CHECK");
         // Qt has its own events selected on the root window; ours are added.
         auto *attributes = xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, m_root), nullptr);
         Reply owner(attributes, &std::free);
-        const uint32_t mask = (attributes ? attributes->your_event_mask : 0) | XCB_EVENT_MASK_PROPERTY_CHANGE
-                              | XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY
-                              | XCB_EVENT_MASK_FOCUS_CHANGE;
+        const uint32_t mask = (attributes ? attributes->your_event_mask : 0) | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
         xcb_change_window_attributes(c, m_root, XCB_CW_EVENT_MASK, &mask);
         xcb_flush(c);
     }
@@ -231,37 +221,19 @@ public:
         const auto id = xcb_window_t(m_window->internalWinId());
         const auto *event = static_cast<const xcb_generic_event_t *>(message);
         switch (event->response_type & 0x7f) {
-        case XCB_CLIENT_MESSAGE: {
-            const auto *client = reinterpret_cast<const xcb_client_message_event_t *>(event);
-            if (client->window == m_root && client->type == m_manager) {
-                later(Step::AskManager);
-                break;
-            }
+        case XCB_CLIENT_MESSAGE:
             // The requests clients send the manager through the root window
             // (ours too) reach us now; Qt would warn of each.
-            return client->window == m_root || client->type == m_requestFrameExtents
-                   || client->type == m_wmState;
-        }
-        case XCB_FOCUS_IN:
-        case XCB_FOCUS_OUT:
-            // A manager ends its start-up by taking the focus for itself.
-            if (reinterpret_cast<const xcb_focus_in_event_t *>(event)->event == m_root)
-                later(Step::AskManager);
-            break;
+            return reinterpret_cast<const xcb_client_message_event_t *>(event)->window == m_root;
         case XCB_MAP_NOTIFY: {
-            // Without a window manager nothing keeps the window above one
-            // mapped after it; menus and tips (override-redirect) may cover it.
+            // Menus and tips (override-redirect) may cover it.
             const auto *map = reinterpret_cast<const xcb_map_notify_event_t *>(event);
-            if (map->event == m_root && map->window != id && !map->override_redirect)
-                later(Step::RaiseWithoutManager);
-            break;
-        }
-        case XCB_PROPERTY_NOTIFY: {
-            const auto *property = reinterpret_cast<const xcb_property_notify_event_t *>(event);
-            if (property->window == m_root)
-                later(Step::AskManager);
-            else if (property->window == id && property->atom == m_frameExtents)
-                later(Step::MapAgain);
+            if (map->event == m_root && map->window != id && !map->override_redirect && !m_raiseQueued
+                && m_window->isVisible()) {
+                m_raiseQueued = true;
+                // After Qt has handled the event, never inside its event dispatch.
+                QMetaObject::invokeMethod(m_window, [this] { raiseWithoutManager(); }, Qt::QueuedConnection);
+            }
             break;
         }
         default:
@@ -271,59 +243,22 @@ public:
     }
 
 private:
-    enum class Step { AskManager, MapAgain, RaiseWithoutManager };
-
-    // After Qt has handled the event, never inside its event dispatch.
-    void later(Step step)
+    void raiseWithoutManager()
     {
-        if (m_queued.contains(step) || !m_window || !m_window->isVisible())
-            return;
-        m_queued.append(step);
-        QMetaObject::invokeMethod(
-            m_window,
-            [this, step] {
-                m_queued.removeAll(step);
-                run(step);
-            },
-            Qt::QueuedConnection);
-    }
-
-    void run(Step step)
-    {
+        m_raiseQueued = false;
         xcb_connection_t *c = connection();
-        if (!c || !m_window || !m_window->isVisible() || !m_window->internalWinId())
+        if (!c || !m_window || !m_window->isVisible() || !m_window->internalWinId()
+            || cardinalProperty(c, m_root, m_supportingCheck, XCB_ATOM_WINDOW))
             return;
-        const auto id = xcb_window_t(m_window->internalWinId());
-        if (step == Step::RaiseWithoutManager) {
-            if (!cardinalProperty(c, m_root, atom(c, "_NET_SUPPORTING_WM_CHECK"), XCB_ATOM_WINDOW)) {
-                const uint32_t above = XCB_STACK_MODE_ABOVE;
-                xcb_configure_window(c, id, XCB_CONFIG_WINDOW_STACK_MODE, &above);
-                xcb_flush(c);
-            }
-            return;
-        }
-        if (!lostMapRequest(c, id))
-            return;
-        if (step == Step::AskManager) {
-            xcb_client_message_event_t request {};
-            request.response_type = XCB_CLIENT_MESSAGE;
-            request.format = 32;
-            request.window = id;
-            request.type = m_requestFrameExtents;
-            xcb_send_event(c, 0, m_root,
-                           XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                           reinterpret_cast<const char *>(&request));
-        }
-        mapAgain(c, id, m_window->geometry());
+        const uint32_t above = XCB_STACK_MODE_ABOVE;
+        xcb_configure_window(c, xcb_window_t(m_window->internalWinId()), XCB_CONFIG_WINDOW_STACK_MODE, &above);
+        xcb_flush(c);
     }
 
     QPointer<QWidget> m_window;
     xcb_window_t m_root = 0;
-    xcb_atom_t m_manager = XCB_ATOM_NONE;
-    xcb_atom_t m_frameExtents = XCB_ATOM_NONE;
-    xcb_atom_t m_requestFrameExtents = XCB_ATOM_NONE;
-    xcb_atom_t m_wmState = XCB_ATOM_NONE;
-    QList<Step> m_queued;
+    xcb_atom_t m_supportingCheck = XCB_ATOM_NONE;
+    bool m_raiseQueued = false;
 };
 
 } // namespace
@@ -340,7 +275,7 @@ void ensureMapped(QWidget *window)
         mapAgain(c, id, window->geometry());
 }
 
-void keepMapped(QWidget *window)
+void keepAboveWithoutManager(QWidget *window)
 {
     if (!connection() || !window)
         return;
