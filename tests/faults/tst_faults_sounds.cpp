@@ -1,12 +1,10 @@
-#include "FaultHarness.h"
+#include "TestDisplay.h"
 
 #include <QDir>
 #include <QRandomGenerator>
 #include <QtTest>
 
 #include <functional>
-
-using namespace faults;
 
 // The real clock at the half hour with its half-hour chime spoiled in a
 // copy of the program folder: it must tell the failure, keep ticking, come
