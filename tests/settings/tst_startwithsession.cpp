@@ -138,11 +138,12 @@ private:
             return QStringLiteral("nothing started");
         return QString::fromUtf8(file.readAll());
     }
-    static bool hidden(const QString &path)
+    static QByteArray contents(const QString &path)
     {
         QFile file(path);
-        return file.open(QIODevice::ReadOnly) && file.readAll().contains("\nHidden=true\n");
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
+    static bool hidden(const QString &path) { return contents(path).contains("\nHidden=true\n"); }
 
 private Q_SLOTS:
     void init()
@@ -176,8 +177,15 @@ private Q_SLOTS:
             QCOMPARE(report.value("after").toInt(), value);
             QCOMPARE(report.value("messages").toArray(), QJsonArray());
             QVERIFY(!QFile::exists(machineEntry()));
-            if (value)
-                QCOMPARE(launched(userEntry()), program + QStringLiteral("/Tintarel"));
+            if (!value)
+                continue;
+            QCOMPARE(launched(userEntry()), program + QStringLiteral("/Tintarel"));
+            // Escaped as the rules ask, though GLib starts the entry without: other sessions may not.
+            QByteArray exec;
+            for (const QByteArray &line : contents(userEntry()).split('\n'))
+                exec = line.startsWith("Exec=") ? line : exec;
+            for (const QByteArray &special : {QByteArray("$"), QByteArray("`")})
+                QCOMPARE(exec.count(special), exec.count("\\\\" + special));
         }
         QVERIFY(!QFile::exists(userEntry()));
     }
