@@ -276,6 +276,8 @@ std::unique_ptr<TestProgram> startClock(const TestHome &home, const QString &dis
         // Sound needs the real monotonic clock, or a file never ends.
         env.insert(QStringLiteral("FAKETIME_DONT_FAKE_MONOTONIC"), QStringLiteral("1"));
     }
+    for (auto it = options.environment.cbegin(); it != options.environment.cend(); ++it)
+        env.insert(it.key(), it.value());
     clock->setProcessEnvironment(env);
     clock->setProcessChannelMode(QProcess::MergedChannels);
     const QString program = options.folder + QStringLiteral("/Tintarel");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMap>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRect>
@@ -106,6 +107,7 @@ struct ClockOptions
     QString folder = QStringLiteral(TINTAREL_PROGRAM_DIR);
     QString fakeStart; // a faked wall clock start, as "2026-12-06 10:29:58"
     bool asOtherUser = false;
+    QMap<QString, QString> environment; // set last, over the home's and the faked clock's
 };
 
 // The clock, logging its chime events and ticks on its merged output.
