@@ -2,11 +2,10 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <string>
 
 #include <QDir>
-#include <QString>
+#include <QFile>
+#include <QTemporaryDir>
 
 // A broken invariant ends the run like a crash, so that libFuzzer keeps the
 // input that broke it.
@@ -20,27 +19,28 @@
         }                                                                                          \
     } while (false)
 
-// Bugs already reported, each with a regression test in tests/fuzz/, may be
-// named in $TINTAREL_FUZZ_KNOWN_BUGS (comma-separated) so that fuzzing goes
-// on past them to find others; fuzz/run.sh names those not yet fixed.
-inline bool knownBug(const char *name)
+// The target's scratch folder, made on first use under $TINTAREL_FUZZ_SCRATCH
+// (fuzz/run.sh sets it and removes it afterwards, crash or not), else in
+// memory where possible, since some targets sync every write.
+inline QString scratchFolder()
 {
-    static const std::string known = [] {
-        const char *value = std::getenv("TINTAREL_FUZZ_KNOWN_BUGS");
-        return "," + std::string(value ? value : "") + ",";
+    static QTemporaryDir *folder = [] {
+        QString base = qEnvironmentVariable("TINTAREL_FUZZ_SCRATCH");
+        if (base.isEmpty())
+            base = QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath();
+        auto *made = new QTemporaryDir(base + QStringLiteral("/tintarel-fuzz-XXXXXX"));
+        if (!made->isValid())
+            std::abort();
+        std::atexit([] { delete folder; });
+        return made;
     }();
-    return known.find("," + std::string(name) + ",") != std::string::npos;
+    return folder->path();
 }
 
-// Where a target keeps its scratch files: $TINTAREL_FUZZ_SCRATCH (fuzz/run.sh
-// sets it and removes it afterwards, crash or not), else a memory-backed
-// folder when there is one, since some targets sync every write.
-inline QString scratchBase()
+// Puts the input in a file whole, or ends the run: a short write is no finding.
+inline void putFile(const QString &path, const QByteArray &bytes)
 {
-    const QString chosen = qEnvironmentVariable("TINTAREL_FUZZ_SCRATCH");
-    if (!chosen.isEmpty())
-        return chosen;
-    if (QDir(QStringLiteral("/dev/shm")).exists())
-        return QStringLiteral("/dev/shm");
-    return QDir::tempPath();
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+        std::abort();
 }

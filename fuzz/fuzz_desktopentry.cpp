@@ -8,9 +8,6 @@
 #include "Registry.h"
 #include "basReg.h"
 
-#include <QFile>
-#include <QTemporaryDir>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -26,8 +23,6 @@ class NoMessages : public MessageSink
 public:
     void showWarning(const std::string &, const std::string &) override {}
 };
-
-QTemporaryDir *folder = nullptr;
 
 // The program the entry starts, or nothing when it starts none; checks how
 // the value's size is reported on the way.
@@ -60,14 +55,13 @@ std::optional<QByteArray> query(reg::Registry &registry)
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    folder = new QTemporaryDir(scratchBase() + QStringLiteral("/tintarel-fuzz-XXXXXX"));
-    if (!folder->isValid() || !QDir(folder->path()).mkpath(QStringLiteral("system/autostart")))
+    const QString folder = scratchFolder();
+    if (!QDir(folder).mkpath(QStringLiteral("system/autostart")))
         std::abort();
     // A relative folder first, which is skipped, then ours; the user's own
     // folder, which would override it, is empty.
-    ::setenv("XDG_CONFIG_DIRS", ("relative/xdg:" + folder->path() + "/system:/etc/xdg").toUtf8().constData(), 1);
-    ::setenv("XDG_CONFIG_HOME", (folder->path() + "/home").toUtf8().constData(), 1);
-    std::atexit([] { delete folder; });
+    ::setenv("XDG_CONFIG_DIRS", ("relative/xdg:" + folder + "/system:/etc/xdg").toUtf8().constData(), 1);
+    ::setenv("XDG_CONFIG_HOME", (folder + "/home").toUtf8().constData(), 1);
     return 0;
 }
 
@@ -79,10 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const auto registry = reg::makeSystemRegistry();
 
     if (!(data[0] & 1)) {
-        QFile file(folder->path() + QStringLiteral("/system/autostart/Tintarel.desktop"));
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(input) != input.size())
-            std::abort();
-        file.close();
+        putFile(scratchFolder() + QStringLiteral("/system/autostart/Tintarel.desktop"), input);
         const auto program = query(*registry);
         // The library reads the same value, whatever its length.
         NoMessages messages;

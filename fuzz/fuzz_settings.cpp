@@ -10,8 +10,6 @@
 #include "StartupLibrary.h"
 
 #include <QCoreApplication>
-#include <QFile>
-#include <QTemporaryDir>
 
 #include <cstddef>
 #include <cstdint>
@@ -40,8 +38,6 @@ public:
     bool RegDemarrSupprimApp(const QString &, bool) override { return true; }
 };
 
-QTemporaryDir *folder = nullptr;
-
 QByteArray contents(const QString &path)
 {
     QFile file(path);
@@ -68,22 +64,15 @@ Values valuesOf(const Configuration &c)
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
     new QCoreApplication(*argc, *argv); // never deleted: Qt may keep using it at exit
-    folder = new QTemporaryDir(scratchBase() + QStringLiteral("/tintarel-fuzz-XXXXXX"));
-    if (!folder->isValid())
-        std::abort();
-    std::atexit([] { delete folder; });
+    scratchFolder();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    const QString path = folder->path() + QStringLiteral("/Tintarel.ini");
+    const QString path = scratchFolder() + QStringLiteral("/Tintarel.ini");
     const QByteArray ini(reinterpret_cast<const char *>(data), qsizetype(size));
-    {
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(ini) != ini.size())
-            std::abort();
-    }
+    putFile(path, ini);
     bool told = false;
     IniSettingsStore store(path, [&](const QString &, const QString &) { told = true; });
     StandInLibrary library;

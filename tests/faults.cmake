@@ -1,17 +1,16 @@
 # Fault tests: the real programs facing bad files, a full disk, spoiled
 # sounds and sudden death.
-set(_fault_harness faults/FaultHarness.cpp faults/FaultHarness.h)
 
-tintarel_add_test(tst_faults_settings SOURCES faults/tst_faults_settings.cpp ${_fault_harness}
+tintarel_add_test(tst_faults_settings SOURCES faults/tst_faults_settings.cpp
                   LIBS tintarel_test_support)
 add_dependencies(tst_faults_settings Tintarel)
 
-tintarel_add_test(tst_faults_sounds SOURCES faults/tst_faults_sounds.cpp ${_fault_harness}
+tintarel_add_test(tst_faults_sounds SOURCES faults/tst_faults_sounds.cpp
                   LIBS tintarel_test_support)
 add_dependencies(tst_faults_sounds Tintarel)
 
 # The settings writer of the settings tests, killed at random moments.
-tintarel_add_test(tst_faults_suddendeath SOURCES faults/tst_faults_suddendeath.cpp ${_fault_harness}
+tintarel_add_test(tst_faults_suddendeath SOURCES faults/tst_faults_suddendeath.cpp
                   LIBS tintarel_test_support)
 target_compile_definitions(tst_faults_suddendeath PRIVATE SETTINGS_WRITER="$<TARGET_FILE:settings_writer>")
 add_dependencies(tst_faults_suddendeath Tintarel settings_writer)
@@ -24,7 +23,7 @@ endforeach()
 
 # The configuration program's wallpaper, where that program is built.
 if(TARGET TintarelPanel)
-  tintarel_add_test(tst_faults_wallpaper SOURCES faults/tst_faults_wallpaper.cpp ${_fault_harness}
+  tintarel_add_test(tst_faults_wallpaper SOURCES faults/tst_faults_wallpaper.cpp
                     LIBS tintarel_test_support Qt6::Gui)
   add_dependencies(tst_faults_wallpaper TintarelPanel)
 endif()

@@ -1,4 +1,4 @@
-#include "FaultHarness.h"
+#include "TestDisplay.h"
 #include "TestSoundServer.h"
 
 #include <QRandomGenerator>
@@ -6,8 +6,6 @@
 #include <QtTest>
 
 #include <functional>
-
-using namespace faults;
 
 // The real clock at the half hour with its half-hour chime spoiled in a
 // copy of the program folder: it must tell the failure, keep ticking, come

@@ -1,14 +1,35 @@
-#include "FaultHarness.h"
+#include "TestDisplay.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QRandomGenerator>
+#include <QSettings>
 #include <QtTest>
 
 #include <csignal>
 
-using namespace faults;
+namespace {
+
+// Every key and value of a settings file; nullopt when it does not parse.
+std::optional<QMap<QString, QVariant>> settingsOf(const QString &file)
+{
+    // A path of its own: QSettings would answer from its cache for a file
+    // whose size and time have not changed.
+    QTemporaryDir copyFolder;
+    const QString copy = copyFolder.filePath(QStringLiteral("read.ini"));
+    if (!QFileInfo(file).isFile() || !QFile::copy(file, copy))
+        return std::nullopt;
+    QSettings settings(copy, QSettings::IniFormat);
+    if (settings.status() != QSettings::NoError)
+        return std::nullopt;
+    QMap<QString, QVariant> values;
+    for (const QString &key : settings.allKeys())
+        values.insert(key, settings.value(key));
+    return values;
+}
+
+} // namespace
 
 // Programs that write the settings file killed without warning at random
 // moments, again and again: the file always parses and keeps every key it

@@ -1,4 +1,4 @@
-#include "FaultHarness.h"
+#include "TestDisplay.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -7,8 +7,6 @@
 #include <QtTest>
 
 #include <sys/stat.h>
-
-using namespace faults;
 
 // The built configuration program drawing a desktop whose wallpaper is a
 // folder, a FIFO or a cut picture: it tells, shows its dialog all the same,

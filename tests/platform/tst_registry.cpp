@@ -4,7 +4,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -34,13 +33,6 @@ Read queryText(reg::Registry &registry, reg::HKEY key, const std::string &name)
     code = registry.queryValue(key, name, &type, reinterpret_cast<std::uint8_t *>(data.data()), &size);
     data.chop(1);
     return {code, type, data};
-}
-
-long setText(reg::Registry &registry, reg::HKEY key, const std::string &name, const QByteArray &text)
-{
-    const QByteArray data = text + '\0';
-    return registry.setValue(key, name, reg::REG_SZ, reinterpret_cast<const std::uint8_t *>(data.constData()),
-                             std::uint32_t(data.size()));
 }
 
 void writeFile(const QString &path, const QByteArray &text)
@@ -103,7 +95,6 @@ private Q_SLOTS:
         QTest::newRow("Exec of another group ignored")
             << QStringList{"system", "[Desktop Entry]\nExec=/bin/true\n[Desktop Action New]\nExec=/bin/false\n"} << ""
             << QByteArray("/bin/true");
-        QTest::newRow("entry of random bytes: no program") << QStringList{"system", "<random>"} << "" << QByteArray("");
         QTest::newRow("entry is a folder") << QStringList{"system", "<folder>"} << "" << QByteArray("-");
         QTest::newRow("entry is a FIFO") << QStringList{"system", "<fifo>"} << "" << QByteArray("-");
         QTest::newRow("autostart is a file") << QStringList{"system", "<autostart is a file>"} << "" << QByteArray("-");
@@ -118,8 +109,6 @@ private Q_SLOTS:
         QFETCH(QString, desktop);
         QFETCH(QByteArray, program);
         const QString root = m_dir->path();
-        QByteArray randomBytes(8192, '\0');
-        QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(randomBytes.data()), 2048);
         for (int i = 0; i + 1 < files.size(); i += 2) {
             const QString entry = root + "/" + files[i] + "/autostart/Tintarel.desktop";
             if (files[i + 1] == QLatin1String("<folder>"))
@@ -128,8 +117,6 @@ private Q_SLOTS:
                 QVERIFY(QDir().mkpath(QFileInfo(entry).absolutePath()) && ::mkfifo(QFile::encodeName(entry), 0644) == 0);
             else if (files[i + 1] == QLatin1String("<autostart is a file>"))
                 writeFile(QFileInfo(entry).absolutePath(), "x");
-            else if (files[i + 1] == QLatin1String("<random>"))
-                writeFile(entry, randomBytes);
             else
                 writeFile(entry, files[i + 1].toUtf8());
         }
@@ -142,39 +129,6 @@ private Q_SLOTS:
         const Read read = queryText(*registry, key, "Tintarel");
         QCOMPARE(read.code, program == "-" ? reg::ERROR_FILE_NOT_FOUND : reg::ERROR_SUCCESS);
         QCOMPARE(read.text, program == "-" ? QByteArray() : program);
-    }
-
-    void keys_data()
-    {
-        QTest::addColumn<uint>("root");
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<long>("code");
-        QTest::newRow("Run, any case") << uint(reg::HKEY_LOCAL_MACHINE)
-                                       << "SOFTWARE\\microsoft\\Windows\\CURRENTVERSION\\run" << reg::ERROR_SUCCESS;
-        QTest::newRow("per-user Run") << uint(reg::HKEY_CURRENT_USER) << QString::fromStdString(run)
-                                      << reg::ERROR_FILE_NOT_FOUND;
-        QTest::newRow("Run with a trailing separator") << uint(reg::HKEY_LOCAL_MACHINE)
-                                                       << QString::fromStdString(run) + "\\" << reg::ERROR_FILE_NOT_FOUND;
-        QTest::newRow("wallpaper key") << uint(reg::HKEY_CURRENT_USER) << "control panel\\desktop" << reg::ERROR_SUCCESS;
-        QTest::newRow("any other key") << uint(reg::HKEY_CLASSES_ROOT) << "Ostrevol.DemarrApp" << reg::ERROR_FILE_NOT_FOUND;
-        QTest::newRow("not a root") << 12345u << QString::fromStdString(run) << reg::ERROR_INVALID_HANDLE;
-    }
-
-    void keys()
-    {
-        QFETCH(uint, root);
-        QFETCH(QString, path);
-        QFETCH(long, code);
-        const auto registry = reg::makeSystemRegistry();
-        reg::HKEY key = 0;
-        QCOMPARE(registry->openKey(root, path.toStdString(), reg::KEY_ALL_ACCESS, &key), code);
-        if (code != reg::ERROR_SUCCESS)
-            return;
-        if (path.startsWith(QLatin1String("control"))) { // the wallpaper cannot be written
-            QCOMPARE(setText(*registry, key, "Wallpaper", "/tmp/x.png"), reg::ERROR_ACCESS_DENIED);
-            QCOMPARE(registry->deleteValue(key, "Wallpaper"), reg::ERROR_ACCESS_DENIED);
-        }
-        QCOMPARE(registry->closeKey(key), reg::ERROR_SUCCESS);
     }
 
     void wallpaper_data()

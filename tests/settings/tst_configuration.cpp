@@ -51,6 +51,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected");
         QTest::newRow("Taille beyond 16 bits") << QByteArray("[Position]\nTaille=40000\n") << "Taille" << "40000";
         QTest::newRow("Top at the 32-bit bound") << QByteArray("[Position]\nTop=-2147483648\n") << "Top" << "-2147483648";
+        QTest::newRow("Carillons at the 16-bit bound") << QByteArray("[R%E9glages]\nCarillons=-32768\n") << "Carillons" << "-32768";
         QTest::newRow("Carillons out of range is kept") << QByteArray("[R%E9glages]\nCarillons=7\n") << "Carillons" << "7";
         QTest::newRow("ISO date dropped") << QByteArray("[Plage]\nDebut=2004-09-20 07:30:00\n") << "DateDeb" << "07:30:00";
         QTest::newRow("French date dropped") << QByteArray("[Plage]\nDebut=20/09/2004 07:30:00\n") << "DateDeb" << "07:30:00";

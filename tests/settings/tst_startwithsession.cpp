@@ -1,9 +1,77 @@
-#include "ProbeRun.h"
-
 #include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
+#include <QtTest>
 
-#include <sys/stat.h>
+#include <pwd.h>
+#include <unistd.h>
+
+namespace {
+
+// The probe's report on its standard output, and why it could not run.
+struct ProbeRun
+{
+    QJsonObject report;
+    QString failure;
+};
+
+// An ordinary user is nobody where the tests run as root (as in CI).
+bool runsAsNobody(bool ordinaryUser)
+{
+    return ordinaryUser && ::geteuid() == 0;
+}
+
+QStringList asUser(bool ordinaryUser, const QString &program, const QStringList &arguments)
+{
+    const QStringList nobody{"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"};
+    return (runsAsNobody(ordinaryUser) ? nobody : QStringList()) + QStringList{program} + arguments;
+}
+
+// The test's own XDG folders under root: home/ ($XDG_CONFIG_HOME), system/
+// ($XDG_CONFIG_DIRS, machine-wide), data/ and runtime/. Where nobody stands
+// in, home/, data/ and runtime/ are handed to it and system/ stays root's.
+QProcessEnvironment probeEnvironment(const QString &root, bool ordinaryUser = false)
+{
+    QFile::setPermissions(root, QFile::permissions(root) | QFile::ReadOther | QFile::ExeOther);
+    for (const char *folder : {"home", "system", "data", "runtime"})
+        QDir().mkpath(root + QLatin1Char('/') + QLatin1String(folder));
+    QFile::setPermissions(root + QStringLiteral("/runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const passwd *nobody = ::getpwnam("nobody");
+    for (const char *folder : {"home", "data", "runtime"})
+        if (nobody && runsAsNobody(ordinaryUser)
+            && ::chown(QFile::encodeName(root + '/' + folder).constData(), nobody->pw_uid, nobody->pw_gid) != 0)
+            qWarning("cannot hand %s to nobody", folder);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"HOME", "XDG_CONFIG_HOME"})
+        environment.insert(QLatin1String(name), root + QStringLiteral("/home"));
+    environment.insert(QStringLiteral("XDG_CONFIG_DIRS"), root + QStringLiteral("/system"));
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), root + QStringLiteral("/data"));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), root + QStringLiteral("/runtime"));
+    environment.remove(QStringLiteral("XDG_CURRENT_DESKTOP"));
+    environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    return environment;
+}
+
+ProbeRun runProbe(const QString &probe, const QStringList &arguments, const QString &root, bool ordinaryUser = false)
+{
+    QProcess child;
+    child.setProcessEnvironment(probeEnvironment(root, ordinaryUser));
+    const QStringList command = asUser(ordinaryUser, probe, arguments);
+    child.start(command.first(), command.mid(1));
+    if (!child.waitForFinished(60000) || child.exitStatus() != QProcess::NormalExit)
+        return {{}, QStringLiteral("the probe did not finish: ") + child.errorString()};
+    const QByteArray output = child.readAllStandardOutput();
+    QJsonParseError error;
+    ProbeRun run{QJsonDocument::fromJson(output, &error).object(), {}};
+    if (child.exitCode() != 0 || error.error != QJsonParseError::NoError)
+        run.failure = QStringLiteral("exit %1: %2 %3")
+                          .arg(child.exitCode())
+                          .arg(QString::fromLocal8Bit(output), QString::fromLocal8Bit(child.readAllStandardError()));
+    return run;
+}
+
+} // namespace
 
 // Start-with-session as the user meets it: the configuration program's
 // assignment made by an ordinary account (nobody, where the tests run as
@@ -17,6 +85,13 @@ private:
     QString root() const { return m_dir->path(); }
     QString userEntry() const { return root() + QStringLiteral("/home/autostart/Tintarel.desktop"); }
     QString machineEntry() const { return root() + QStringLiteral("/system/autostart/Tintarel.desktop"); }
+    void machineFolderWritable(bool writable)
+    {
+        // Where root's file modes mean nothing, nobody stands in.
+        if (!writable && ::geteuid() == 0)
+            return;
+        QFile::setPermissions(root() + QStringLiteral("/system/autostart"), QFileDevice::Permissions(writable ? 0x7755 : 0x5555));
+    }
 
     // A program folder holding the probe (whose folder the entry names) and
     // a stand-in clock that says where it was started from.
@@ -28,11 +103,13 @@ private:
         QFile clock(folder + QStringLiteral("/Tintarel"));
         if (clock.open(QIODevice::WriteOnly))
             clock.write("#!/bin/sh\nprintf '%s' \"$0\" > \"$STARTED\"\n");
-        clock.setPermissions(QFile::permissions(clock.fileName()) | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther);
+        clock.setPermissions(QFileDevice::Permissions(0x7755));
         for (QString up = folder; up != root(); up = QFileInfo(up).absolutePath())
             QFile::setPermissions(up, QFile::permissions(up) | QFile::ReadOther | QFile::ExeOther);
         return folder;
     }
+    // Assigns Démarrage as the configuration program's "OK" does: the value
+    // before and after, and the messages shown.
     QJsonObject assign(const QString &folder, const QString &value, bool ordinaryUser = true)
     {
         const ProbeRun run = runProbe(folder + QStringLiteral("/ostrevol_probe"), {QStringLiteral("demarrage"), value},
@@ -57,16 +134,16 @@ private:
         if (!gio.waitForFinished(30000) || gio.exitCode() != 0)
             return QStringLiteral("gio failed: ") + QString::fromLocal8Bit(gio.readAllStandardError());
         QFile file(started);
-        if (!QTest::qWaitFor([&] { return file.exists(); }, 10000))
+        if (!QTest::qWaitFor([&] { return file.exists(); }, 10000) || !file.open(QIODevice::ReadOnly))
             return QStringLiteral("nothing started");
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QStringLiteral("nothing started");
+        return QString::fromUtf8(file.readAll());
     }
     static QByteArray contents(const QString &path)
     {
         QFile file(path);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
-    static QJsonArray noMessages() { return {}; }
+    static bool hidden(const QString &path) { return contents(path).contains("\nHidden=true\n"); }
 
 private Q_SLOTS:
     void init()
@@ -74,10 +151,9 @@ private Q_SLOTS:
         m_dir = std::make_unique<QTemporaryDir>();
         probeEnvironment(root(), true);
         QDir().mkpath(root() + QStringLiteral("/system/autostart"));
-        if (::geteuid() != 0) // where root's file modes mean nothing, nobody stands in
-            QFile::setPermissions(root() + QStringLiteral("/system/autostart"), QFileDevice::Permissions(0x5555));
+        machineFolderWritable(false);
     }
-    void cleanup() { QFile::setPermissions(root() + QStringLiteral("/system/autostart"), QFileDevice::Permissions(0x7755)); }
+    void cleanup() { machineFolderWritable(true); }
 
     void tickedThenUnticked_data()
     {
@@ -95,17 +171,22 @@ private Q_SLOTS:
     {
         QFETCH(QString, folder);
         const QString program = programFolder(folder);
-        QJsonObject report = assign(program, QStringLiteral("1"));
-        QCOMPARE(report.value("before").toInt(), 0);
-        QCOMPARE(report.value("after").toInt(), 1);
-        QCOMPARE(report.value("messages").toArray(), noMessages());
-        QVERIFY(!QFile::exists(machineEntry()));
-        QCOMPARE(launched(userEntry()), program + QStringLiteral("/Tintarel"));
-
-        report = assign(program, QStringLiteral("0"));
-        QCOMPARE(report.value("before").toInt(), 1);
-        QCOMPARE(report.value("after").toInt(), 0);
-        QCOMPARE(report.value("messages").toArray(), noMessages());
+        for (int value : {1, 0}) {
+            const QJsonObject report = assign(program, QString::number(value));
+            QCOMPARE(report.value("before").toInt(), 1 - value);
+            QCOMPARE(report.value("after").toInt(), value);
+            QCOMPARE(report.value("messages").toArray(), QJsonArray());
+            QVERIFY(!QFile::exists(machineEntry()));
+            if (!value)
+                continue;
+            QCOMPARE(launched(userEntry()), program + QStringLiteral("/Tintarel"));
+            // Escaped as the rules ask, though GLib starts the entry without: other sessions may not.
+            QByteArray exec;
+            for (const QByteArray &line : contents(userEntry()).split('\n'))
+                exec = line.startsWith("Exec=") ? line : exec;
+            for (const QByteArray &special : {QByteArray("$"), QByteArray("`")})
+                QCOMPARE(exec.count(special), exec.count("\\\\" + special));
+        }
         QVERIFY(!QFile::exists(userEntry()));
     }
 
@@ -114,34 +195,26 @@ private Q_SLOTS:
     void machineEntryHiddenByTheUser()
     {
         const QString program = programFolder(QStringLiteral("prog"));
-        QFile::setPermissions(root() + QStringLiteral("/system/autostart"), QFileDevice::Permissions(0x7755));
+        machineFolderWritable(true);
         QFile entry(machineEntry()); // as the system's administrator put it
         QVERIFY(entry.open(QIODevice::WriteOnly));
         entry.write("[Desktop Entry]\nType=Application\nName=Tintarel\nExec=/opt/ailleurs/Tintarel\n");
         entry.close();
-        cleanup();
-        if (::geteuid() != 0)
-            QFile::setPermissions(root() + QStringLiteral("/system/autostart"), QFileDevice::Permissions(0x5555));
+        machineFolderWritable(false);
 
         // Ticked already, for another folder: kept as it is, as any value
-        // other than 0 and 1 leaves it.
-        for (const char *value : {"1", "2", "-1"}) {
-            const QJsonObject report = assign(program, value);
-            QCOMPARE(report.value("after").toInt(), 1);
-            QVERIFY(!QFile::exists(userEntry()));
+        // other than 0 and 1 leaves it; then hidden, and kept so.
+        for (const char *value : {"1", "2", "-1", "0", "2", "0"}) {
+            const QJsonObject report = assign(program, QLatin1String(value));
+            const bool unticked = QFile::exists(userEntry());
+            QCOMPARE(report.value("after").toInt(), unticked ? 0 : 1);
+            QCOMPARE(unticked, hidden(userEntry()));
+            QCOMPARE(unticked, qstrcmp(value, "0") == 0 || report.value("before").toInt() == 0);
         }
-        QJsonObject report = assign(program, QStringLiteral("0"));
-        QCOMPARE(report.value("before").toInt(), 1);
-        QCOMPARE(report.value("after").toInt(), 0);
-        QVERIFY(QFile::exists(machineEntry()));
-        QVERIFY(contents(userEntry()).contains("\nHidden=true\n"));
-        QCOMPARE(assign(program, QStringLiteral("2")).value("after").toInt(), 0);
-        QCOMPARE(assign(program, QStringLiteral("0")).value("after").toInt(), 0);
-        QVERIFY(contents(userEntry()).contains("\nHidden=true\n"));
-
-        report = assign(program, QStringLiteral("1"));
+        QVERIFY(QFile::exists(machineEntry()) && hidden(userEntry()));
+        const QJsonObject report = assign(program, QStringLiteral("1"));
         QCOMPARE(report.value("after").toInt(), 1);
-        QCOMPARE(report.value("messages").toArray(), noMessages());
+        QCOMPARE(report.value("messages").toArray(), QJsonArray());
         QCOMPARE(launched(userEntry()), program + QStringLiteral("/Tintarel"));
     }
 
@@ -150,18 +223,16 @@ private Q_SLOTS:
     void userFolderUnwritable()
     {
         const QString program = programFolder(QStringLiteral("prog"));
-        QDir().mkpath(QFileInfo(userEntry()).absolutePath());
-        QFile::setPermissions(QFileInfo(userEntry()).absolutePath(), QFileDevice::Permissions(0x5555));
+        const QString folder = QFileInfo(userEntry()).absolutePath();
+        QDir().mkpath(folder);
+        QFile::setPermissions(folder, QFileDevice::Permissions(0x5555));
         const QJsonObject report = assign(program, QStringLiteral("1"));
-        QFile::setPermissions(QFileInfo(userEntry()).absolutePath(), QFileDevice::Permissions(0x7755));
+        QFile::setPermissions(folder, QFileDevice::Permissions(0x7755));
         QCOMPARE(report.value("after").toInt(), 0);
         const QJsonArray messages = report.value("messages").toArray();
         QCOMPARE(messages.size(), 1);
         const QString text = messages[0].toObject().value("text").toString();
-        QVERIFY2(text.startsWith("Error Creating Autostart Entry:\nFile=" + userEntry()
-                                 + "\nReturned=5Impossible d'ajouter l'application \"Tintarel\""),
-                 qPrintable(text));
-        QVERIFY(!text.contains(QLatin1String("Windows")));
+        QVERIFY2(text.startsWith("Error Creating Autostart Entry:\nFile=" + userEntry() + "\nReturned=5"), qPrintable(text));
     }
 
     // Root writes the machine-wide entry, and removes a hiding entry of its own.
@@ -171,10 +242,10 @@ private Q_SLOTS:
             QSKIP("needs root");
         const QString program = programFolder(QStringLiteral("prog"));
         QDir().mkpath(QFileInfo(userEntry()).absolutePath());
-        QFile hidden(userEntry());
-        QVERIFY(hidden.open(QIODevice::WriteOnly));
-        hidden.write("[Desktop Entry]\nType=Application\nName=Tintarel\nHidden=true\n");
-        hidden.close();
+        QFile hiding(userEntry());
+        QVERIFY(hiding.open(QIODevice::WriteOnly));
+        hiding.write("[Desktop Entry]\nType=Application\nName=Tintarel\nHidden=true\n");
+        hiding.close();
 
         QCOMPARE(assign(program, QStringLiteral("1"), false).value("after").toInt(), 1);
         QVERIFY(!QFile::exists(userEntry()));
@@ -187,8 +258,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<bool>("libraryInFolder");
         QTest::addColumn<QString>("registration"); // "", "registered", "unregistered", "registered, then removed"
-        QTest::addColumn<QString>("variant");
-        QTest::addColumn<QString>("error"); // what the error names; empty: created
+        QTest::addColumn<QString>("variant");      // of the probe's "create", or "settings" for its own command
+        QTest::addColumn<QString>("error");        // what the error names; empty: created
         const QString unknown = QStringLiteral("{0BADC0DE-1111-2222-0102-030405060708}");
         QTest::newRow("registered elsewhere") << false << "registered" << "" << "";
         QTest::newRow("unregistered: the program folder") << true << "" << "" << "";
@@ -197,10 +268,12 @@ private Q_SLOTS:
                                                  << "{root}/programs/registered/libOstrevol.so";
         QTest::newRow("wrong class id") << true << "" << "wrong-class" << unknown;
         QTest::newRow("wrong interface id") << true << "" << "wrong-interface" << "l'interface " + unknown;
+        QTest::newRow("settings without the library") << false << "" << "settings" << "{folder}/libOstrevol.so";
     }
 
     // The library found by its class id, from a program folder of its own
-    // (the programs look beside themselves) or through its registration.
+    // (the programs look beside themselves) or through its registration;
+    // the settings cannot be made without it.
     void loadingByClassId()
     {
         QFETCH(bool, libraryInFolder);
@@ -221,23 +294,13 @@ private Q_SLOTS:
             if (registration == QLatin1String("registered, then removed"))
                 QVERIFY(QFile::remove(registered));
         }
-        const ProbeRun run = runProbe(probe, {QStringLiteral("create"), variant}, root());
+        const QStringList command = variant == QLatin1String("settings") ? QStringList{variant}
+                                                                          : QStringList{QStringLiteral("create"), variant};
+        const ProbeRun run = runProbe(probe, command, root());
         QVERIFY2(run.failure.isEmpty(), qPrintable(run.failure));
         QCOMPARE(run.report.value("created").toBool(), error.isEmpty());
         const QString said = run.report.value("error").toString();
         QVERIFY2(said.contains(QString(error).replace("{folder}", folder).replace("{root}", root())), qPrintable(said));
-    }
-
-    // The settings cannot be created without the library, which is named.
-    void libraryMissingFailsCreation()
-    {
-        const QString folder = root() + QStringLiteral("/alone");
-        QDir().mkpath(folder);
-        QVERIFY(QFile::copy(QStringLiteral(OSTREVOL_PROBE), folder + QStringLiteral("/ostrevol_probe")));
-        const ProbeRun run = runProbe(folder + QStringLiteral("/ostrevol_probe"), {QStringLiteral("settings")}, root());
-        QVERIFY2(run.failure.isEmpty(), qPrintable(run.failure));
-        QCOMPARE(run.report.value("created").toBool(), false);
-        QVERIFY(run.report.value("error").toString().contains(folder + QStringLiteral("/libOstrevol.so")));
     }
 };
 

@@ -4,9 +4,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTest>
 
 #include <xcb/xcb.h>
 
+#include <grp.h>
+#include <pwd.h>
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
@@ -210,4 +213,78 @@ std::optional<SeenWindow> DisplayObserver::titledWindowOf(qint64 pid, const QStr
         if (w.title == title && (w.mapped || !mappedOnly))
             return w;
     return std::nullopt;
+}
+
+bool waitFor(const std::function<bool()> &condition, int milliseconds)
+{
+    const QDeadlineTimer deadline(milliseconds);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QTest::qWait(20);
+    }
+    return true;
+}
+
+QStringList asOtherUser()
+{
+    return {QStringLiteral("setpriv"), QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
+            QStringLiteral("--clear-groups")};
+}
+
+bool otherUserAvailable()
+{
+    QProcess probe;
+    probe.start(asOtherUser().first(), asOtherUser().mid(1) << QStringLiteral("true"));
+    return probe.waitForFinished(10000) && probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0;
+}
+
+void openHomeToOtherUser(const TestHome &home)
+{
+    const passwd *user = ::getpwnam("nobody");
+    const group *nogroup = ::getgrnam("nogroup");
+    if (!user || !nogroup)
+        return;
+    for (const QString &folder : {home.path(), home.configHome()})
+        QFile::setPermissions(folder, QFile::permissions(folder) | QFile::ReadOther | QFile::ExeOther);
+    for (const char *folder : {"data", "cache", "runtime"})
+        if (::chown(QFile::encodeName(home.path() + QLatin1Char('/') + QLatin1String(folder)).constData(),
+                    user->pw_uid, nogroup->gr_gid) != 0)
+            qWarning("cannot hand %s to nobody", folder);
+}
+
+bool copyProgramFolder(const QString &to)
+{
+    const QDir source(QStringLiteral(TINTAREL_PROGRAM_DIR));
+    for (const QString &name : source.entryList(QDir::Files)) {
+        const QString target = to + QLatin1Char('/') + name;
+        if (!QFile::copy(source.filePath(name), target)
+            || !QFile::setPermissions(target, QFile::permissions(source.filePath(name))))
+            return false;
+    }
+    return true;
+}
+
+std::unique_ptr<TestProgram> startClock(const TestHome &home, const QString &display, const ClockOptions &options)
+{
+    auto clock = std::make_unique<TestProgram>();
+    QProcessEnvironment env = home.environment(display);
+    env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("tintarel.chimes=true;tintarel.tick=true"));
+    if (!options.fakeStart.isEmpty()) {
+        env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral("/usr/lib/x86_64-linux-gnu/faketime/libfaketimeMT.so.1"));
+        env.insert(QStringLiteral("FAKETIME"), QLatin1Char('@') + options.fakeStart);
+        // Sound needs the real monotonic clock, or a file never ends.
+        env.insert(QStringLiteral("FAKETIME_DONT_FAKE_MONOTONIC"), QStringLiteral("1"));
+    }
+    for (auto it = options.environment.cbegin(); it != options.environment.cend(); ++it)
+        env.insert(it.key(), it.value());
+    clock->setProcessEnvironment(env);
+    clock->setProcessChannelMode(QProcess::MergedChannels);
+    const QString program = options.folder + QStringLiteral("/Tintarel");
+    if (options.asOtherUser)
+        clock->start(asOtherUser().first(), asOtherUser().mid(1) << program);
+    else
+        clock->start(program, {});
+    clock->waitForStarted(10000);
+    return clock;
 }

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <QMap>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRect>
 #include <QString>
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -85,3 +87,29 @@ private:
     struct Private;
     std::unique_ptr<Private> d;
 };
+
+// Polls `condition` while events are processed, as QTRY_VERIFY does.
+bool waitFor(const std::function<bool()> &condition, int milliseconds);
+
+// Root ignores file modes; a file is made read-only for a program by running
+// it as this other user (the command that goes before the program).
+QStringList asOtherUser();
+bool otherUserAvailable();
+// Opens `home` to the other user and gives it the folders a program writes
+// beside its settings.
+void openHomeToOtherUser(const TestHome &home);
+
+// Copies the program folder, so that a test may spoil one of its files.
+bool copyProgramFolder(const QString &to);
+
+struct ClockOptions
+{
+    QString folder = QStringLiteral(TINTAREL_PROGRAM_DIR);
+    QString fakeStart; // a faked wall clock start, as "2026-12-06 10:29:58"
+    bool asOtherUser = false;
+    QMap<QString, QString> environment; // set last, over the home's and the faked clock's
+};
+
+// The clock, logging its chime events and ticks on its merged output.
+std::unique_ptr<TestProgram> startClock(const TestHome &home, const QString &display,
+                                        const ClockOptions &options = {});
