@@ -3,10 +3,8 @@
 #include <QObject>
 #include <QString>
 #include <functional>
-#include <memory>
 
 class QLocalServer;
-class QLockFile;
 
 // One running instance per user and display. The first instance holds a
 // lock and listens on a local socket; a later one finds the lock taken and
@@ -17,8 +15,8 @@ public:
     explicit SingleInstance(const QString &name, QObject *parent = nullptr);
     ~SingleInstance() override;
 
-    // True when this process is now the one instance. A lock left by a
-    // process that no longer runs is taken over.
+    // True when this process is now the one instance. The lock of a
+    // process that no longer runs is free again.
     bool tryToBecomeTheInstance();
     // Asks the running instance to bring itself forward; waits a moment
     // for the message to be delivered.
@@ -28,7 +26,9 @@ public:
     std::function<void()> onActivationRequest;
 
 private:
+    bool listen();
+
     QString m_basePath;
-    std::unique_ptr<QLockFile> m_lock;
+    int m_lockFd = -1;
     QLocalServer *m_server = nullptr;
 };

@@ -5,8 +5,11 @@
 #include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QLockFile>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 SingleInstance::SingleInstance(const QString &name, QObject *parent)
@@ -16,18 +19,41 @@ SingleInstance::SingleInstance(const QString &name, QObject *parent)
     display.replace(QLatin1Char('/'), QLatin1Char('_'));
     m_basePath = runtimeFolder() + QLatin1Char('/') + name + QLatin1Char('-')
                  + QString::number(getuid()) + QLatin1Char('-') + display;
-    m_lock = std::make_unique<QLockFile>(m_basePath + QStringLiteral(".lock"));
-    // The lock is held for the whole life of the clock; only a dead owner
-    // makes it stale, which QLockFile detects by its process id.
-    m_lock->setStaleLockTime(0);
 }
 
-SingleInstance::~SingleInstance() = default;
+SingleInstance::~SingleInstance()
+{
+    if (m_lockFd >= 0)
+        ::close(m_lockFd);
+}
 
 bool SingleInstance::tryToBecomeTheInstance()
 {
-    if (!m_lock->tryLock(0))
+    // An advisory lock held for the whole life of the instance: the kernel
+    // lets go of it when the process ends, however it ends, so a start
+    // killed at any moment never keeps the next one out.
+    const QByteArray lockPath = QFile::encodeName(m_basePath + QStringLiteral(".lock"));
+    const int fd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    // No lock to be had at all: better a start that may be a second one
+    // than a program that never starts.
+    if (fd < 0) {
+        qWarning("%s: %s; started without checking for another instance", lockPath.constData(), strerror(errno));
+        return listen();
+    }
+    int locked;
+    do
+        locked = ::flock(fd, LOCK_EX | LOCK_NB);
+    while (locked != 0 && errno == EINTR);
+    if (locked != 0) {
+        ::close(fd);
         return false;
+    }
+    m_lockFd = fd;
+    return listen();
+}
+
+bool SingleInstance::listen()
+{
     const QString socketPath = m_basePath + QStringLiteral(".socket");
     QLocalServer::removeServer(socketPath);
     m_server = new QLocalServer(this);
