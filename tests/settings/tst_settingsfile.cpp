@@ -146,6 +146,16 @@ private Q_SLOTS:
         }
     }
 
+    // A writer killed while it cleared away the lock of an earlier one leaves
+    // both lock files behind, naming no owner; they hold up no later writer.
+    void locksOfKilledWritersHoldUpNoOne()
+    {
+        for (const char *name : {"Tintarel.ini.writer-lock", "Tintarel.ini.writer-lock.rmlock"})
+            put(m_file + QString::fromLatin1(name).mid(12), "");
+        QVERIFY(IniSettingsStore(m_file).write(QStringLiteral("Position"), QStringLiteral("Left"), QStringLiteral("2")));
+        QCOMPARE(IniSettingsStore(m_file).read(QStringLiteral("Position"), QStringLiteral("Left")), QStringLiteral("2"));
+    }
+
     void leftoversOfKilledWritersAreCleared_data()
     {
         QTest::addColumn<QString>("name");
