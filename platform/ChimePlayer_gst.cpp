@@ -109,19 +109,33 @@ GstElement *makeSoundServerSink()
     return sink;
 }
 
-// The sound server's sink when a server answers; else whatever the system
-// offers, down to a silent sink that keeps time, so that a chime still runs
-// its course with no server at all.
+// `sink` owned and opened, or nullptr when it cannot be.
+GstElement *opened(GstElement *sink)
+{
+    if (!sink)
+        return nullptr;
+    gst_object_ref_sink(sink);
+    if (gst_element_set_state(sink, GST_STATE_READY) == GST_STATE_CHANGE_SUCCESS)
+        return sink;
+    gst_element_set_state(sink, GST_STATE_NULL);
+    gst_object_unref(sink);
+    return nullptr;
+}
+
+// The sound server's sink when a server answers; else the sound card
+// itself; else a silent sink that keeps time, so that a chime still runs its
+// course with no sound at all. Not every sink there is: a JACK client left
+// waiting on a lock by a killed program never answers again, and OSS is
+// gone from desktops.
 GstElement *makeSink()
 {
-    if (GstElement *sink = makeSoundServerSink()) {
-        gst_object_ref_sink(sink);
-        if (gst_element_set_state(sink, GST_STATE_READY) == GST_STATE_CHANGE_SUCCESS)
-            return sink;
-        gst_element_set_state(sink, GST_STATE_NULL);
-        gst_object_unref(sink);
-    }
-    GstElement *sink = gst_element_factory_make("autoaudiosink", nullptr);
+    if (GstElement *sink = opened(makeSoundServerSink()))
+        return sink;
+    if (GstElement *sink = opened(gst_element_factory_make("alsasink", nullptr)))
+        return sink;
+    GstElement *sink = gst_element_factory_make("fakesink", nullptr);
+    if (sink)
+        g_object_set(sink, "sync", TRUE, nullptr);
     return sink ? GST_ELEMENT(gst_object_ref_sink(sink)) : nullptr;
 }
 
@@ -279,7 +293,7 @@ public:
             if (!gstreamerReady())
                 return;
             for (const char *name : {"filesrc", "mpegaudioparse", "mpg123audiodec", "audioconvert", "audioresample",
-                                     "pulsesink", "autoaudiosink"})
+                                     "pulsesink", "alsasink", "fakesink"})
                 if (GstElement *element = gst_element_factory_make(name, nullptr))
                     gst_object_unref(gst_object_ref_sink(element));
         });
