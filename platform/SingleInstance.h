@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FileLock.h"
+
 #include <QObject>
 #include <QString>
 #include <functional>
@@ -26,9 +28,7 @@ public:
     std::function<void()> onActivationRequest;
 
 private:
-    bool listen();
-
     QString m_basePath;
-    int m_lockFd = -1;
+    FileLock m_lock;
     QLocalServer *m_server = nullptr;
 };

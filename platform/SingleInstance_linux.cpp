@@ -8,8 +8,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 SingleInstance::SingleInstance(const QString &name, QObject *parent)
@@ -21,11 +19,7 @@ SingleInstance::SingleInstance(const QString &name, QObject *parent)
                  + QString::number(getuid()) + QLatin1Char('-') + display;
 }
 
-SingleInstance::~SingleInstance()
-{
-    if (m_lockFd >= 0)
-        ::close(m_lockFd);
-}
+SingleInstance::~SingleInstance() = default;
 
 bool SingleInstance::tryToBecomeTheInstance()
 {
@@ -33,27 +27,13 @@ bool SingleInstance::tryToBecomeTheInstance()
     // lets go of it when the process ends, however it ends, so a start
     // killed at any moment never keeps the next one out.
     const QByteArray lockPath = QFile::encodeName(m_basePath + QStringLiteral(".lock"));
-    const int fd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    const int error = m_lock.acquire(lockPath);
+    if (error == EWOULDBLOCK)
+        return false;
     // No lock to be had at all: better a start that may be a second one
     // than a program that never starts.
-    if (fd < 0) {
-        qWarning("%s: %s; started without checking for another instance", lockPath.constData(), strerror(errno));
-        return listen();
-    }
-    int locked;
-    do
-        locked = ::flock(fd, LOCK_EX | LOCK_NB);
-    while (locked != 0 && errno == EINTR);
-    if (locked != 0) {
-        ::close(fd);
-        return false;
-    }
-    m_lockFd = fd;
-    return listen();
-}
-
-bool SingleInstance::listen()
-{
+    if (error)
+        qWarning("%s: %s; started without checking for another instance", lockPath.constData(), strerror(error));
     const QString socketPath = m_basePath + QStringLiteral(".socket");
     QLocalServer::removeServer(socketPath);
     m_server = new QLocalServer(this);

@@ -1,7 +1,8 @@
 #include "IniSettingsStore.h"
 
+#include "FileLock.h"
+
 #include <QDateTime>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
@@ -14,9 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -368,60 +367,6 @@ int writeScratch(const QString &target, const QByteArray &bytes, mode_t mode, QB
     return error;
 }
 
-// Makes read-modify-write exclusive between our programs: an advisory lock
-// on "<file>.writer-lock". The kernel lets go of it when its holder ends,
-// however it ends, so no holder killed half-way can leave it taken. The
-// last holder removes the file; whoever locked a file removed meanwhile
-// takes the new one.
-class WriterLock
-{
-public:
-    WriterLock() = default;
-    WriterLock(const WriterLock &) = delete;
-    WriterLock &operator=(const WriterLock &) = delete;
-    ~WriterLock()
-    {
-        if (m_fd < 0)
-            return;
-        ::unlink(m_path.constData());
-        ::close(m_fd);
-    }
-
-    // 0 once held, EWOULDBLOCK when another holder kept it past `boundMs`,
-    // else the errno of the failure.
-    int acquire(const QByteArray &path, int boundMs)
-    {
-        m_path = path;
-        const QDeadlineTimer deadline(boundMs);
-        for (;;) {
-            const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-            if (fd < 0)
-                return errno;
-            while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-                const int error = errno;
-                if (error != EINTR && (error != EWOULDBLOCK || deadline.hasExpired())) {
-                    ::close(fd);
-                    return error;
-                }
-                const timespec pause{0, 2000000};
-                ::nanosleep(&pause, nullptr);
-            }
-            struct stat held {};
-            struct stat named {};
-            if (::fstat(fd, &held) == 0 && ::stat(path.constData(), &named) == 0 && held.st_dev == named.st_dev
-                && held.st_ino == named.st_ino) {
-                m_fd = fd;
-                return 0;
-            }
-            ::close(fd);
-        }
-    }
-
-private:
-    QByteArray m_path;
-    int m_fd = -1;
-};
-
 } // namespace
 
 IniSettingsStore::IniSettingsStore(const QString &filePath, FailureNotice notice)
@@ -476,9 +421,11 @@ bool IniSettingsStore::write(const QString &section, const QString &key, const Q
     if (info.exists() && !info.isFile())
         return fail(QStringLiteral("ce n'est pas un fichier"));
 
-    // A write holds the lock for milliseconds; the bound is for a writer
-    // held up by its disk, and keeps the event loop going.
-    WriterLock lock;
+    // Read-modify-write exclusive between our programs. A write holds the
+    // lock for milliseconds; the bound, for a writer held up by its disk,
+    // is how long the event loop may wait.
+    FileLock lock;
+    lock.removeOnRelease();
     if (const int error = lock.acquire(QFile::encodeName(target + QStringLiteral(".writer-lock")), 1000)) {
         if (error == EWOULDBLOCK)
             return fail(QStringLiteral("un autre programme le garde verrouillé"));
