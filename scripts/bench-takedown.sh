@@ -11,7 +11,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build-process}" && pwd)
 runs=${2:-10}
 clock="$build/program/Tintarel"
-driver="$build/tests/panel/takedown_driver"
+driver="$build/bench/takedown_driver"
 [[ -x $clock && -x $driver ]] || { echo "build Tintarel and takedown_driver in $build first" >&2; exit 2; }
 
 work=$(mktemp -d)

@@ -5,108 +5,7 @@
 #include <QSettings>
 #include <QtTest>
 
-#include <xcb/xcb.h>
-
 #include <csignal>
-#include <cstring>
-
-namespace {
-
-template <typename T>
-std::unique_ptr<T, decltype(&std::free)> owned(T *reply)
-{
-    return {reply, &std::free};
-}
-
-// The display as another client sees it, managed windows included.
-class Screen
-{
-public:
-    explicit Screen(const QString &display) : c(xcb_connect(display.toLatin1().constData(), nullptr))
-    {
-        root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-    }
-    ~Screen() { xcb_disconnect(c); }
-
-    xcb_atom_t atom(const char *name)
-    {
-        const auto r = owned(xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(strlen(name)), name), nullptr));
-        return r ? r->atom : 0;
-    }
-    QByteArray property(xcb_window_t w, const char *name)
-    {
-        const auto r = owned(
-            xcb_get_property_reply(c, xcb_get_property(c, 0, w, atom(name), XCB_ATOM_ANY, 0, 256), nullptr));
-        return r ? QByteArray(static_cast<char *>(xcb_get_property_value(r.get())),
-                              xcb_get_property_value_length(r.get()))
-                 : QByteArray();
-    }
-    std::vector<xcb_window_t> children(xcb_window_t w)
-    {
-        const auto t = owned(xcb_query_tree_reply(c, xcb_query_tree(c, w), nullptr));
-        return t ? std::vector(xcb_query_tree_children(t.get()), xcb_query_tree_children(t.get()) + t->children_len)
-                 : std::vector<xcb_window_t>();
-    }
-    bool viewable(xcb_window_t w)
-    {
-        const auto a = owned(xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, w), nullptr));
-        return a && a->map_state == XCB_MAP_STATE_VIEWABLE;
-    }
-    // The clock's face: a viewable window of `pid` without a title, at any depth.
-    xcb_window_t face(qint64 pid, xcb_window_t under = 0)
-    {
-        for (xcb_window_t w : children(under ? under : root)) {
-            const QByteArray p = property(w, "_NET_WM_PID");
-            if (p.size() == 4 && *reinterpret_cast<const quint32 *>(p.constData()) == quint32(pid) && viewable(w)
-                && property(w, "_NET_WM_NAME").isEmpty())
-                return w;
-            if (const xcb_window_t inside = face(pid, w))
-                return inside;
-        }
-        return 0;
-    }
-    QPoint place(xcb_window_t w)
-    {
-        const auto r = owned(xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, w, root, 0, 0), nullptr));
-        return r ? QPoint(r->dst_x, r->dst_y) : QPoint(-1, -1);
-    }
-    xcb_window_t focus()
-    {
-        const auto r = owned(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
-        return r ? r->focus : 0;
-    }
-    // Whether `upper`'s top-level ancestor (its frame, if managed) is stacked above `lower`'s.
-    bool above(xcb_window_t upper, xcb_window_t lower)
-    {
-        const auto order = children(root); // bottom to top
-        const auto at = [&](xcb_window_t w) {
-            for (auto t = owned(xcb_query_tree_reply(c, xcb_query_tree(c, w), nullptr)); t && t->parent != root;
-                 t = owned(xcb_query_tree_reply(c, xcb_query_tree(c, w), nullptr)))
-                w = t->parent;
-            return std::find(order.begin(), order.end(), w);
-        };
-        return at(upper) > at(lower);
-    }
-    xcb_window_t openWindow(QRect r)
-    {
-        const xcb_window_t w = xcb_generate_id(c);
-        xcb_create_window(c, XCB_COPY_FROM_PARENT, w, root, int16_t(r.x()), int16_t(r.y()), uint16_t(r.width()),
-                          uint16_t(r.height()), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
-        xcb_map_window(c, w);
-        xcb_flush(c);
-        return w;
-    }
-
-    xcb_connection_t *c;
-    xcb_window_t root = 0;
-};
-
-QByteArray raw(const xcb_atom_t &a)
-{
-    return QByteArray::fromRawData(reinterpret_cast<const char *>(&a), 4);
-}
-
-} // namespace
 
 // The real clock on a wide display, with and without a window manager: it
 // shows, follows quick drags exactly, keeps its place across restarts and a
@@ -160,13 +59,11 @@ private:
         return clock;
     }
     // The face once shown; waits up to a minute and a bit, the visibility rule's period.
-    xcb_window_t faceOf(Screen &screen, const TestProgram &clock, int timeoutMs = 70000)
+    quint32 faceOf(DisplayObserver &screen, const TestProgram &clock, int timeoutMs = 70000)
     {
-        const QDeadlineTimer deadline(timeoutMs);
-        for (; !deadline.hasExpired(); QTest::qWait(20))
-            if (const xcb_window_t w = screen.face(clock.processId()))
-                return w;
-        return 0;
+        std::optional<SeenWindow> face;
+        waitFor([&] { return (face = screen.faceOf(clock.processId())).has_value(); }, timeoutMs);
+        return face ? face->id : 0;
     }
     void stop(TestProgram &clock)
     {
@@ -192,7 +89,7 @@ private:
         QVERIFY(xdotool.waitForFinished(10000));
     }
     // Error of the face's place against `expected` once it has settled.
-    int settledError(Screen &screen, xcb_window_t face, QPoint expected)
+    int settledError(DisplayObserver &screen, quint32 face, QPoint expected)
     {
         const QDeadlineTimer deadline(3000);
         QPoint now = screen.place(face);
@@ -212,9 +109,9 @@ private Q_SLOTS:
             setUp(false, "[Position]\nTop=1500\nLeft=45000\n");
             startManager(false);
             auto clock = startClock();
-            Screen screen(m_display->name());
+            DisplayObserver screen(m_display->name());
             // A manager sitting on the map request gets another at the next second.
-            const xcb_window_t face = faceOf(screen, *clock, 10000);
+            const quint32 face = faceOf(screen, *clock, 10000);
             QVERIFY2(face, qPrintable(QStringLiteral("start %1 of %2: no face").arg(i + 1).arg(starts)));
             QCOMPARE(screen.place(face), QPoint(3000, 100));
             stop(*clock);
@@ -258,22 +155,22 @@ private Q_SLOTS:
         QFETCH(QString, storedLeft);
         QFETCH(QString, startPosAfter);
         setUp(withManager, ini);
-        Screen screen(m_display->name());
-        const xcb_window_t before = screen.openWindow(QRect(50, 50, 400, 300));
+        DisplayObserver screen(m_display->name());
+        const quint32 before = screen.openWindow(QRect(50, 50, 400, 300));
         QTRY_VERIFY(screen.viewable(before));
-        const xcb_window_t focusBefore = screen.focus();
+        const quint32 focusBefore = screen.focus();
         auto clock = startClock();
-        const xcb_window_t face = faceOf(screen, *clock);
+        const quint32 face = faceOf(screen, *clock);
         QVERIFY(face);
         QCOMPARE(screen.place(face), shown);
         QCOMPARE(screen.focus(), focusBefore);
         if (withManager) {
-            QVERIFY(screen.property(screen.root, "_NET_ACTIVE_WINDOW") != raw(face));
-            const QByteArray state = screen.property(face, "_NET_WM_STATE");
+            QVERIFY(screen.property(screen.root(), "_NET_ACTIVE_WINDOW")
+                    != QByteArray::fromRawData(reinterpret_cast<const char *>(&face), 4));
             for (const char *wanted : {"_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER", "_NET_WM_STATE_ABOVE"})
-                QVERIFY2(state.contains(raw(screen.atom(wanted))), wanted);
+                QVERIFY2(screen.hasAtom(face, "_NET_WM_STATE", wanted), wanted);
         }
-        const xcb_window_t after = screen.openWindow(QRect(60, 60, 400, 300));
+        const quint32 after = screen.openWindow(QRect(60, 60, 400, 300));
         QTRY_VERIFY(screen.viewable(after));
         QTRY_VERIFY(screen.above(face, after));
         QVERIFY(screen.above(face, before));
@@ -281,10 +178,9 @@ private Q_SLOTS:
             quickDrag(shown + QPoint(5, 5), shown + drag + QPoint(5, 5));
             QCOMPARE(settledError(screen, face, shown + drag), 0);
         }
-        DisplayObserver observer(m_display->name());
-        const auto application = observer.titledWindowOf(clock->processId(), QStringLiteral("Tintarel"));
+        const auto application = screen.titledWindowOf(clock->processId(), QStringLiteral("Tintarel"));
         QVERIFY(application);
-        observer.requestClose(application->id);
+        screen.requestClose(application->id);
         QVERIFY(clock->waitForFinished(10000));
         QCOMPARE(clock->exitCode(), 0);
         QCOMPARE(stored(QStringLiteral("Position/Left")), storedLeft);
@@ -304,11 +200,11 @@ private Q_SLOTS:
         QFETCH(bool, withManager);
         setUp(withManager, "[Position]\nTop=6000\nLeft=15000\n");
         auto clock = startClock();
-        xcb_window_t face = 0;
+        quint32 face = 0;
         QPoint place(1000, 400);
         const QPoint dragged(3000, 700);
         {
-            Screen screen(m_display->name());
+            DisplayObserver screen(m_display->name());
             face = faceOf(screen, *clock);
             QVERIFY(face);
             QCOMPARE(screen.place(face), place);
@@ -339,7 +235,7 @@ private Q_SLOTS:
         // text. A second clock ends at once and leaves the first alone; a clock
         // killed outright leaves its lock behind, which must not block the next.
         setUp(withManager, {}, true);
-        Screen again(m_display->name());
+        DisplayObserver again(m_display->name());
         for (int i = 0; i < 3; ++i) {
             auto next = startClock();
             face = faceOf(again, *next);

@@ -9,10 +9,6 @@ tintarel_add_test(tst_closeprocess_e2e SOURCES tst_closeprocess_e2e.cpp
 target_compile_definitions(tst_closeprocess_e2e PRIVATE STAND_IN_PATH="$<TARGET_FILE:clock_stand_in>")
 add_dependencies(tst_closeprocess_e2e clock_stand_in Tintarel)
 
-# Run by scripts/bench-takedown.sh.
-add_executable(takedown_driver takedown_driver.cpp)
-target_link_libraries(takedown_driver PRIVATE tintarel_process_control)
-
 # Whether a well-behaved clock closes before the passes that kill it depends
 # on how quickly its process ends, which a machine busy with other tests
 # (and a sanitizer's leak check at exit) can stretch past the passes' seconds.

@@ -143,7 +143,8 @@ private Q_SLOTS:
     void everyClockIsClosedAndOnlyThatName()
     {
         auto first = start(standIn("Tintarel"), {});
-        auto second = start(standIn("Tintarel"), {});
+        // The same display named with its screen.
+        auto second = start(standIn("Tintarel"), {}, m_display + QStringLiteral(".0"));
         auto lowerCase = start(standIn("tintarel"), {});
         for (TestProgram *p : {first.get(), second.get(), lowerCase.get()})
             QTRY_VERIFY_WITH_TIMEOUT(hasWindow(m_display, p->processId(), "Tintarel"), 15000);

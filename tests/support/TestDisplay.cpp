@@ -10,6 +10,7 @@
 
 #include <grp.h>
 #include <pwd.h>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
@@ -97,49 +98,78 @@ QProcessEnvironment TestHome::environment(const QString &display) const
     return env;
 }
 
+namespace {
+template <typename T>
+std::unique_ptr<T, decltype(&std::free)> owned(T *reply)
+{
+    return {reply, &std::free};
+}
+} // namespace
+
 struct DisplayObserver::Private
 {
-    xcb_connection_t *connection = nullptr;
+    xcb_connection_t *c = nullptr;
     xcb_window_t root = 0;
 
-    xcb_atom_t atom(const char *name)
+    std::vector<xcb_window_t> children(xcb_window_t w)
     {
-        auto cookie = xcb_intern_atom(connection, 0, uint16_t(std::strlen(name)), name);
-        xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(connection, cookie, nullptr);
-        const xcb_atom_t result = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-        std::free(reply);
-        return result;
+        const auto t = owned(xcb_query_tree_reply(c, xcb_query_tree(c, w), nullptr));
+        return t ? std::vector(xcb_query_tree_children(t.get()), xcb_query_tree_children(t.get()) + t->children_len)
+                 : std::vector<xcb_window_t>();
     }
-
-    QByteArray property(xcb_window_t window, xcb_atom_t property, xcb_atom_t type)
+    // The child of the root that holds `w`: its frame, when a manager has one.
+    xcb_window_t topLevel(xcb_window_t w)
     {
-        auto cookie = xcb_get_property(connection, 0, window, property, type, 0, 1024);
-        xcb_get_property_reply_t *reply = xcb_get_property_reply(connection, cookie, nullptr);
-        QByteArray value;
-        if (reply && reply->type != XCB_ATOM_NONE)
-            value = QByteArray(static_cast<const char *>(xcb_get_property_value(reply)),
-                               xcb_get_property_value_length(reply));
-        std::free(reply);
-        return value;
+        for (auto t = owned(xcb_query_tree_reply(c, xcb_query_tree(c, w), nullptr)); t && t->parent != root;
+             t = owned(xcb_query_tree_reply(c, xcb_query_tree(c, w), nullptr)))
+            w = t->parent;
+        return w;
     }
+    void roundTrip() { std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr)); }
 };
 
 DisplayObserver::DisplayObserver(const QString &display)
     : d(std::make_unique<Private>())
 {
-    d->connection = xcb_connect(display.toLatin1().constData(), nullptr);
-    if (!xcb_connection_has_error(d->connection))
-        d->root = xcb_setup_roots_iterator(xcb_get_setup(d->connection)).data->root;
+    d->c = xcb_connect(display.toLatin1().constData(), nullptr);
+    if (!xcb_connection_has_error(d->c))
+        d->root = xcb_setup_roots_iterator(xcb_get_setup(d->c)).data->root;
 }
 
 DisplayObserver::~DisplayObserver()
 {
-    xcb_disconnect(d->connection);
+    xcb_disconnect(d->c);
 }
 
 bool DisplayObserver::isConnected() const
 {
-    return !xcb_connection_has_error(d->connection);
+    return !xcb_connection_has_error(d->c);
+}
+
+quint32 DisplayObserver::root() const
+{
+    return d->root;
+}
+
+quint32 DisplayObserver::atom(const char *name)
+{
+    const auto r = owned(xcb_intern_atom_reply(d->c, xcb_intern_atom(d->c, 0, uint16_t(std::strlen(name)), name), nullptr));
+    return r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
+}
+
+QByteArray DisplayObserver::property(quint32 window, const char *name)
+{
+    const auto r = owned(xcb_get_property_reply(
+        d->c, xcb_get_property(d->c, 0, window, atom(name), XCB_ATOM_ANY, 0, 1024), nullptr));
+    return r && r->type != XCB_ATOM_NONE ? QByteArray(static_cast<const char *>(xcb_get_property_value(r.get())),
+                                                      xcb_get_property_value_length(r.get()))
+                                         : QByteArray();
+}
+
+bool DisplayObserver::hasAtom(quint32 window, const char *list, const char *value)
+{
+    const xcb_atom_t wanted = atom(value);
+    return property(window, list).contains(QByteArray::fromRawData(reinterpret_cast<const char *>(&wanted), 4));
 }
 
 std::vector<SeenWindow> DisplayObserver::windowsOf(qint64 pid)
@@ -147,35 +177,64 @@ std::vector<SeenWindow> DisplayObserver::windowsOf(qint64 pid)
     std::vector<SeenWindow> result;
     if (!isConnected())
         return result;
-    const xcb_atom_t pidAtom = d->atom("_NET_WM_PID");
-    const xcb_atom_t netName = d->atom("_NET_WM_NAME");
-    const xcb_atom_t utf8 = d->atom("UTF8_STRING");
-    auto tree = xcb_query_tree_reply(d->connection, xcb_query_tree(d->connection, d->root), nullptr);
-    if (!tree)
-        return result;
-    const xcb_window_t *children = xcb_query_tree_children(tree);
-    for (int i = 0; i < xcb_query_tree_children_length(tree); ++i) {
-        const QByteArray pidValue = d->property(children[i], pidAtom, XCB_ATOM_CARDINAL);
-        if (pidValue.size() != 4 || *reinterpret_cast<const quint32 *>(pidValue.constData()) != quint32(pid))
+    std::vector<xcb_window_t> pending = d->children(d->root);
+    while (!pending.empty()) {
+        const xcb_window_t w = pending.back();
+        pending.pop_back();
+        const QByteArray pidValue = property(w, "_NET_WM_PID");
+        if (pidValue.size() != 4 || *reinterpret_cast<const quint32 *>(pidValue.constData()) != quint32(pid)) {
+            const auto inside = d->children(w); // a manager's frame holds its client
+            pending.insert(pending.end(), inside.begin(), inside.end());
             continue;
+        }
         SeenWindow seen;
-        seen.id = children[i];
-        QByteArray title = d->property(children[i], netName, utf8);
-        if (title.isEmpty())
-            title = d->property(children[i], XCB_ATOM_WM_NAME, XCB_ATOM_STRING);
-        seen.title = QString::fromUtf8(title);
-        auto geometry = xcb_get_geometry_reply(d->connection, xcb_get_geometry(d->connection, children[i]), nullptr);
-        if (geometry)
-            seen.geometry = QRect(geometry->x, geometry->y, geometry->width, geometry->height);
-        std::free(geometry);
-        auto attributes = xcb_get_window_attributes_reply(
-            d->connection, xcb_get_window_attributes(d->connection, children[i]), nullptr);
-        seen.mapped = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
-        std::free(attributes);
+        seen.id = w;
+        QByteArray title = property(w, "_NET_WM_NAME");
+        seen.title = QString::fromUtf8(title.isEmpty() ? property(w, "WM_NAME") : title);
+        const auto g = owned(xcb_get_geometry_reply(d->c, xcb_get_geometry(d->c, w), nullptr));
+        const auto at = owned(xcb_translate_coordinates_reply(d->c, xcb_translate_coordinates(d->c, w, d->root, 0, 0), nullptr));
+        if (g && at)
+            seen.geometry = QRect(at->dst_x, at->dst_y, g->width, g->height);
+        const auto a = owned(xcb_get_window_attributes_reply(d->c, xcb_get_window_attributes(d->c, w), nullptr));
+        seen.mapped = a && a->map_state == XCB_MAP_STATE_VIEWABLE;
         result.push_back(seen);
     }
-    std::free(tree);
     return result;
+}
+
+QPoint DisplayObserver::place(quint32 window)
+{
+    const auto r = owned(xcb_translate_coordinates_reply(d->c, xcb_translate_coordinates(d->c, window, d->root, 0, 0), nullptr));
+    return r ? QPoint(r->dst_x, r->dst_y) : QPoint(-1, -1);
+}
+
+quint32 DisplayObserver::focus()
+{
+    const auto r = owned(xcb_get_input_focus_reply(d->c, xcb_get_input_focus(d->c), nullptr));
+    return r ? r->focus : 0;
+}
+
+bool DisplayObserver::above(quint32 upper, quint32 lower)
+{
+    const auto order = d->children(d->root); // bottom to top
+    return std::find(order.begin(), order.end(), d->topLevel(upper))
+        > std::find(order.begin(), order.end(), d->topLevel(lower));
+}
+
+quint32 DisplayObserver::openWindow(QRect r)
+{
+    const xcb_window_t w = xcb_generate_id(d->c);
+    xcb_create_window(d->c, XCB_COPY_FROM_PARENT, w, d->root, int16_t(r.x()), int16_t(r.y()), uint16_t(r.width()),
+                      uint16_t(r.height()), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+    xcb_map_window(d->c, w);
+    d->roundTrip();
+    return w;
+}
+
+bool DisplayObserver::viewable(quint32 window)
+{
+    const auto a = owned(xcb_get_window_attributes_reply(d->c, xcb_get_window_attributes(d->c, window), nullptr));
+    return a && a->map_state == XCB_MAP_STATE_VIEWABLE;
 }
 
 void DisplayObserver::requestClose(quint32 window)
@@ -184,19 +243,18 @@ void DisplayObserver::requestClose(quint32 window)
     event.response_type = XCB_CLIENT_MESSAGE;
     event.format = 32;
     event.window = window;
-    event.type = d->atom("WM_PROTOCOLS");
-    event.data.data32[0] = d->atom("WM_DELETE_WINDOW");
+    event.type = atom("WM_PROTOCOLS");
+    event.data.data32[0] = atom("WM_DELETE_WINDOW");
     event.data.data32[1] = XCB_CURRENT_TIME;
-    xcb_send_event(d->connection, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char *>(&event));
-    // A round trip: the server has handled the request before we go on.
-    std::free(xcb_get_input_focus_reply(d->connection, xcb_get_input_focus(d->connection), nullptr));
+    xcb_send_event(d->c, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char *>(&event));
+    d->roundTrip(); // the server has handled the request before we go on
 }
 
 void DisplayObserver::move(quint32 window, QPoint topLeft)
 {
     const uint32_t values[] = {uint32_t(topLeft.x()), uint32_t(topLeft.y())};
-    xcb_configure_window(d->connection, window, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, values);
-    std::free(xcb_get_input_focus_reply(d->connection, xcb_get_input_focus(d->connection), nullptr));
+    xcb_configure_window(d->c, window, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, values);
+    d->roundTrip();
 }
 
 std::optional<SeenWindow> DisplayObserver::faceOf(qint64 pid)

@@ -66,18 +66,32 @@ struct SeenWindow
     bool mapped = false;
 };
 
-// Looks at a display from outside, as another program would.
+// Looks at a display from outside, as another program would, managed
+// windows included.
 class DisplayObserver
 {
 public:
     explicit DisplayObserver(const QString &display);
     ~DisplayObserver();
     bool isConnected() const;
-    // Top-level windows (children of the root) whose _NET_WM_PID is `pid`.
+    quint32 root() const;
+    quint32 atom(const char *name);
+    QByteArray property(quint32 window, const char *name);
+    // Whether an atom list property (_NET_WM_STATE, say) holds `value`.
+    bool hasAtom(quint32 window, const char *property, const char *value);
+    // Windows whose _NET_WM_PID is `pid`, wherever a manager put them; their
+    // geometry is on the root window.
     std::vector<SeenWindow> windowsOf(qint64 pid);
     // The clock's face: its mapped window without a title.
     std::optional<SeenWindow> faceOf(qint64 pid);
     std::optional<SeenWindow> titledWindowOf(qint64 pid, const QString &title, bool mappedOnly = false);
+    QPoint place(quint32 window);
+    bool viewable(quint32 window);
+    quint32 focus();
+    // Whether `upper`'s top-level window (its frame, if managed) is stacked above `lower`'s.
+    bool above(quint32 upper, quint32 lower);
+    // A plain window of another program, mapped.
+    quint32 openWindow(QRect geometry);
     // Sends WM_DELETE_WINDOW, as a window manager's close button does.
     void requestClose(quint32 window);
     // Moves a window, as a user would through a window manager.
