@@ -13,45 +13,28 @@ class tst_ClockCommands : public QObject
 
 private:
     TestDisplay m_display;
-    const QString m_faketime = QStringLiteral("/usr/lib/x86_64-linux-gnu/faketime/libfaketimeMT.so.1");
 
-    // A program folder of the test's own: the clock, its library and its
-    // sounds, and optionally a stand-in configuration program.
+    // A program folder of the test's own, with a stand-in configuration
+    // program that records its arguments, or none.
     static void makeProgramFolder(const QString &folder, bool withPanel)
     {
-        QDir source(QStringLiteral(TINTAREL_PROGRAM_DIR));
-        for (const QString &name : source.entryList(QDir::Files)) {
-            if (name != QLatin1String("TintarelPanel"))
-                QFile::copy(source.filePath(name), folder + QLatin1Char('/') + name);
-        }
-        QFile::setPermissions(folder + QStringLiteral("/Tintarel"),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QVERIFY(copyProgramFolder(folder));
+        QFile panel(folder + QStringLiteral("/TintarelPanel"));
+        QVERIFY(panel.remove());
         if (withPanel) {
-            QFile panel(folder + QStringLiteral("/TintarelPanel"));
-            panel.open(QIODevice::WriteOnly);
+            QVERIFY(panel.open(QIODevice::WriteOnly));
             panel.write("#!/bin/sh\nprintf '%s|' \"$@\" > \"$PWD/panel-arguments\"\n");
             panel.close();
             panel.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         }
     }
 
-    std::unique_ptr<TestProgram> startClock(const TestHome &home, const QString &folder,
-                                            const QString &fakeStart = QString())
+    static ClockOptions from(const QString &folder, const QString &fakeStart = {})
     {
-        auto clock = std::make_unique<TestProgram>();
-        QProcessEnvironment env = home.environment(m_display.name());
-        env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("tintarel.chimes=true"));
-        if (!fakeStart.isEmpty()) {
-            env.insert(QStringLiteral("LD_PRELOAD"), m_faketime);
-            env.insert(QStringLiteral("FAKETIME"), QLatin1Char('@') + fakeStart);
-            // A faked monotonic clock keeps the sound from ever ending.
-            env.insert(QStringLiteral("FAKETIME_DONT_FAKE_MONOTONIC"), QStringLiteral("1"));
-        }
-        clock->setProcessEnvironment(env);
-        clock->setProcessChannelMode(QProcess::MergedChannels);
-        clock->start(folder + QStringLiteral("/Tintarel"), {});
-        clock->waitForStarted(10000);
-        return clock;
+        ClockOptions options;
+        options.folder = folder;
+        options.fakeStart = fakeStart;
+        return options;
     }
 
     void doubleClick(const SeenWindow &window)
@@ -85,7 +68,7 @@ private Q_SLOTS:
         QTemporaryDir folder;
         makeProgramFolder(folder.path(), panelThere);
         home.writeSettings("[Position]\nTop=1500\nLeft=3000\n");
-        auto clock = startClock(home, folder.path());
+        auto clock = startClock(home, m_display.name(), from(folder.path()));
         DisplayObserver observer(m_display.name());
         QTRY_VERIFY_WITH_TIMEOUT(observer.faceOf(clock->processId()).has_value(), 15000);
         doubleClick(*observer.faceOf(clock->processId()));
@@ -110,12 +93,10 @@ private Q_SLOTS:
 
     void doubleClickDuringAChimeStopsIt()
     {
-        if (!QFile::exists(m_faketime))
-            QSKIP("libfaketime is not installed");
         TestHome home;
         QTemporaryDir folder;
         makeProgramFolder(folder.path(), true);
-        auto clock = startClock(home, folder.path(), QStringLiteral("2026-12-06 10:14:58"));
+        auto clock = startClock(home, m_display.name(), from(folder.path(), QStringLiteral("2026-12-06 10:14:58")));
         DisplayObserver observer(m_display.name());
         QTRY_VERIFY_WITH_TIMEOUT(observer.faceOf(clock->processId()).has_value(), 15000);
         QByteArray log;

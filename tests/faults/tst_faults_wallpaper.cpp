@@ -3,7 +3,6 @@
 #include <QBuffer>
 #include <QDir>
 #include <QImage>
-#include <QRandomGenerator>
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -22,18 +21,6 @@ private:
     TestDisplay m_display;
 
     enum Kind { Folder, Fifo, CutPicture };
-
-    static QByteArray picture()
-    {
-        QImage image(640, 480, QImage::Format_RGB32);
-        QRandomGenerator random(20261206);
-        for (int y = 0; y < image.height(); ++y)
-            random.fillRange(reinterpret_cast<quint32 *>(image.scanLine(y)), image.width());
-        QBuffer png;
-        png.open(QIODevice::WriteOnly);
-        image.save(&png, "PNG");
-        return png.data();
-    }
 
 private Q_SLOTS:
     void initTestCase()
@@ -70,8 +57,11 @@ private Q_SLOTS:
         } else {
             QFile file(wallpaper);
             QVERIFY(file.open(QIODevice::WriteOnly));
-            const QByteArray png = picture();
-            file.write(png.left(png.size() / 2));
+            QImage picture(640, 480, QImage::Format_RGB32);
+            picture.fill(Qt::darkCyan);
+            QBuffer png;
+            QVERIFY(png.open(QIODevice::WriteOnly) && picture.save(&png, "PNG"));
+            file.write(png.data().left(png.data().size() / 2));
         }
         const QString channel = home.configHome() + QStringLiteral("/xfce4/xfconf/xfce-perchannel-xml");
         QVERIFY(QDir().mkpath(channel));

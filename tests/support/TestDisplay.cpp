@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QTest>
 
 #include <xcb/xcb.h>
@@ -323,16 +324,32 @@ bool copyProgramFolder(const QString &to)
     return true;
 }
 
+bool setWallClock(const TestHome &home, const QDateTime &to)
+{
+    // An offset from the real clock, not a start time: exact whenever it is read.
+    const qint64 offset = to.toSecsSinceEpoch() - QDateTime::currentSecsSinceEpoch();
+    QSaveFile stamp(home.path() + QStringLiteral("/faketime"));
+    return stamp.open(QIODevice::WriteOnly)
+        && stamp.write((offset < 0 ? QByteArray() : QByteArray("+")) + QByteArray::number(offset)) > 0 && stamp.commit();
+}
+
 std::unique_ptr<TestProgram> startClock(const TestHome &home, const QString &display, const ClockOptions &options)
 {
     auto clock = std::make_unique<TestProgram>();
     QProcessEnvironment env = home.environment(display);
     env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("tintarel.chimes=true;tintarel.tick=true"));
-    if (!options.fakeStart.isEmpty()) {
+    if (options.movable || !options.fakeStart.isEmpty()) {
         env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral("/usr/lib/x86_64-linux-gnu/faketime/libfaketimeMT.so.1"));
-        env.insert(QStringLiteral("FAKETIME"), QLatin1Char('@') + options.fakeStart);
         // Sound needs the real monotonic clock, or a file never ends.
         env.insert(QStringLiteral("FAKETIME_DONT_FAKE_MONOTONIC"), QStringLiteral("1"));
+    }
+    if (options.movable) {
+        env.insert(QStringLiteral("FAKETIME_TIMESTAMP_FILE"), home.path() + QStringLiteral("/faketime"));
+        env.insert(QStringLiteral("FAKETIME_NO_CACHE"), QStringLiteral("1"));
+        if (!options.fakeStart.isEmpty()) // else the test has set it
+            setWallClock(home, QDateTime::fromString(options.fakeStart, QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    } else if (!options.fakeStart.isEmpty()) {
+        env.insert(QStringLiteral("FAKETIME"), QLatin1Char('@') + options.fakeStart);
     }
     for (auto it = options.environment.cbegin(); it != options.environment.cend(); ++it)
         env.insert(it.key(), it.value());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QMap>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -120,9 +121,16 @@ struct ClockOptions
 {
     QString folder = QStringLiteral(TINTAREL_PROGRAM_DIR);
     QString fakeStart; // a faked wall clock start, as "2026-12-06 10:29:58"
+    // The wall clock then follows setWallClock() while the clock runs, as
+    // after a sleep or a clock step; the monotonic clock and sounds stay real.
+    bool movable = false;
     bool asOtherUser = false;
     QMap<QString, QString> environment; // set last, over the home's and the faked clock's
 };
+
+// Sets the faked wall clock of the clocks of `home` started movable. The
+// file is replaced whole, so a clock never reads half of it.
+bool setWallClock(const TestHome &home, const QDateTime &to);
 
 // The clock, logging its chime events and ticks on its merged output.
 std::unique_ptr<TestProgram> startClock(const TestHome &home, const QString &display,
