@@ -52,36 +52,6 @@ private Q_SLOTS:
         if (calendrier == 1)
             QCOMPARE(metrics->datePoints, taille == 0 ? 8 : 10);
     }
-
-    void startSizeOnlyForKnownValues()
-    {
-        QCOMPARE(FaceLayout::startSize(1, 1).value_or(Size{}).width, 1885.0);
-        QVERIFY(!FaceLayout::startSize(1, 7) && !FaceLayout::startSize(2, 0));
-    }
-
-    void couperDate_data()
-    {
-        QTest::addColumn<QString>("date");
-        QTest::addColumn<double>("available"); // in characters
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("wide face") << "dimanche 6 décembre 2026" << 30.0 << "dimanche 6 décembre\n2026";
-        QTest::newRow("narrow face") << "dimanche 6 décembre 2026" << 15.0 << "dimanche 6\ndécembre 2026";
-        QTest::newRow("exactly as wide is too wide") << "dimanche 6 décembre 2026" << 19.0 << "dimanche 6\ndécembre 2026";
-        QTest::newRow("no space") << "2026-12-06" << 5.0 << "2026-12-06";
-        QTest::newRow("one space, too wide") << "décembre 2026" << 3.0 << "décembre 2026";
-        QTest::newRow("one space, fits") << "décembre 2026" << 30.0 << "décembre\n2026";
-        QTest::newRow("leading space") << " 2026" << 30.0 << "\n2026";
-        QTest::newRow("empty") << "" << 30.0 << "";
-    }
-
-    void couperDate()
-    {
-        QFETCH(QString, date);
-        QFETCH(double, available);
-        QFETCH(QString, expected);
-        const auto width = [](const QString &text) { return double(text.size()); };
-        QCOMPARE(FaceLayout::couperDate(date, width, available), expected);
-    }
 };
 
 QTEST_APPLESS_MAIN(tst_FaceLayout)

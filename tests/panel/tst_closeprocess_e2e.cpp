@@ -146,11 +146,15 @@ private Q_SLOTS:
         // The same display named with its screen.
         auto second = start(standIn("Tintarel"), {}, m_display + QStringLiteral(".0"));
         auto lowerCase = start(standIn("tintarel"), {});
-        for (TestProgram *p : {first.get(), second.get(), lowerCase.get()})
+        // One whose program file was replaced while it runs, as an update does.
+        QVERIFY(QDir(m_programs.path()).mkpath("old") && QFile::copy(STAND_IN_PATH, m_programs.path() + "/old/Tintarel"));
+        auto updated = start(m_programs.path() + "/old/Tintarel", {});
+        for (TestProgram *p : {first.get(), second.get(), lowerCase.get(), updated.get()})
             QTRY_VERIFY_WITH_TIMEOUT(hasWindow(m_display, p->processId(), "Tintarel"), 15000);
+        QVERIFY(QFile::remove(m_programs.path() + "/old/Tintarel"));
         closeClocks();
         QVERIFY(basProcess::ClosePass < 4);
-        for (TestProgram *p : {first.get(), second.get()}) {
+        for (TestProgram *p : {first.get(), second.get(), updated.get()}) {
             QVERIFY(ended(*p));
             QCOMPARE(p->exitStatus(), QProcess::NormalExit);
             QCOMPARE(requestsReceived(*p), QStringList {"Tintarel"});
