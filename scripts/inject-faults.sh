@@ -13,6 +13,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 src=$PWD
 faults=${1:-scripts/faults.list}
+[[ $faults = /* ]] || faults=$src/$faults
 [ "${1:-}" ] && shift
 [ "${1:-}" = "--" ] && shift
 . scripts/packages.sh
@@ -61,7 +62,7 @@ while IFS='|' read -r name file expr; do
     fi
     cp "$work/original" "$file"
     touch "$file"
-done <"$src/$faults"
+done <"$faults"
 cmake --build build >/dev/null 2>&1 || true
 echo "faults: $total, caught: $caught, missed: $missed, stale: $stale"
 [ -z "${FAULTS_WORKDIR:-}" ] && rm -rf "$work"
