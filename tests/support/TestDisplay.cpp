@@ -222,14 +222,26 @@ bool DisplayObserver::above(quint32 upper, quint32 lower)
         > std::find(order.begin(), order.end(), d->topLevel(lower));
 }
 
-quint32 DisplayObserver::openWindow(QRect r)
+quint32 DisplayObserver::openWindow(QRect r, bool mapped)
 {
     const xcb_window_t w = xcb_generate_id(d->c);
     xcb_create_window(d->c, XCB_COPY_FROM_PARENT, w, d->root, int16_t(r.x()), int16_t(r.y()), uint16_t(r.width()),
                       uint16_t(r.height()), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
-    xcb_map_window(d->c, w);
+    if (mapped)
+        map(w);
     d->roundTrip();
     return w;
+}
+
+void DisplayObserver::map(quint32 window)
+{
+    xcb_map_window(d->c, window);
+    d->roundTrip();
+}
+
+bool DisplayObserver::exists(quint32 window)
+{
+    return owned(xcb_get_geometry_reply(d->c, xcb_get_geometry(d->c, window), nullptr)) != nullptr;
 }
 
 bool DisplayObserver::viewable(quint32 window)

@@ -91,8 +91,10 @@ public:
     quint32 focus();
     // Whether `upper`'s top-level window (its frame, if managed) is stacked above `lower`'s.
     bool above(quint32 upper, quint32 lower);
-    // A plain window of another program, mapped.
-    quint32 openWindow(QRect geometry);
+    // A plain window of another program, mapped unless asked not to.
+    quint32 openWindow(QRect geometry, bool mapped = true);
+    void map(quint32 window);
+    bool exists(quint32 window);
     // Sends WM_DELETE_WINDOW, as a window manager's close button does.
     void requestClose(quint32 window);
     // Moves a window, as a user would through a window manager.

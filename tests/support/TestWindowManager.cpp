@@ -1,39 +1,10 @@
 #include "TestWindowManager.h"
 
+#include "TestDisplay.h"
+
 #include <QDeadlineTimer>
 #include <QProcessEnvironment>
 #include <QThread>
-
-#include <xcb/xcb.h>
-
-#include <cstdlib>
-#include <cstring>
-#include <memory>
-
-namespace {
-
-template <typename T>
-std::unique_ptr<T, decltype(&std::free)> owned(T *reply)
-{
-    return {reply, &std::free};
-}
-
-// True when the root window names a manager window that exists.
-bool managerAnnounced(xcb_connection_t *c, xcb_window_t root)
-{
-    const char name[] = "_NET_SUPPORTING_WM_CHECK";
-    const auto atom = owned(xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, uint16_t(std::strlen(name)), name), nullptr));
-    if (!atom || atom->atom == XCB_ATOM_NONE)
-        return false;
-    const auto reply = owned(
-        xcb_get_property_reply(c, xcb_get_property(c, 0, root, atom->atom, XCB_ATOM_WINDOW, 0, 1), nullptr));
-    if (!reply || reply->format != 32 || xcb_get_property_value_length(reply.get()) != 4)
-        return false;
-    const xcb_window_t check = *static_cast<xcb_window_t *>(xcb_get_property_value(reply.get()));
-    return owned(xcb_get_geometry_reply(c, xcb_get_geometry(c, check), nullptr)) != nullptr;
-}
-
-} // namespace
 
 TestWindowManager::~TestWindowManager()
 {
@@ -64,27 +35,16 @@ bool TestWindowManager::waitUntilRunning(const QString &display)
     // Announced is not yet ready: openbox drops the map requests that reach
     // it before its event loop runs. A probe window is asked for until the
     // manager maps it.
-    xcb_connection_t *c = xcb_connect(display.toLatin1().constData(), nullptr);
-    if (xcb_connection_has_error(c)) {
-        xcb_disconnect(c);
-        return false;
-    }
-    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-    const xcb_window_t probe = xcb_generate_id(c);
-    xcb_create_window(c, XCB_COPY_FROM_PARENT, probe, root, 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
-                      XCB_COPY_FROM_PARENT, 0, nullptr);
-    bool ready = false;
+    DisplayObserver screen(display);
+    const quint32 probe = screen.openWindow(QRect(0, 0, 1, 1), false);
     const QDeadlineTimer deadline(20000);
-    while (!ready && !deadline.hasExpired() && m_process.state() == QProcess::Running) {
-        if (managerAnnounced(c, root)) {
-            xcb_map_window(c, probe);
-            xcb_flush(c);
-        }
+    while (screen.isConnected() && !deadline.hasExpired() && m_process.state() == QProcess::Running) {
+        const QByteArray check = screen.property(screen.root(), "_NET_SUPPORTING_WM_CHECK");
+        if (check.size() == 4 && screen.exists(*reinterpret_cast<const quint32 *>(check.constData())))
+            screen.map(probe);
         QThread::msleep(20);
-        const auto a = owned(xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, probe), nullptr));
-        ready = a && a->map_state == XCB_MAP_STATE_VIEWABLE;
+        if (screen.viewable(probe))
+            return true;
     }
-    xcb_destroy_window(c, probe);
-    xcb_disconnect(c);
-    return ready;
+    return false;
 }
