@@ -1,11 +1,6 @@
 # The configuration dialog over fakes of the clock control, the player, the
-# message boxes and the startup library, each test on an X server of its own.
-foreach(_panel_test tst_dialogload tst_chimeoptions tst_positioneditor tst_desktoppicture)
-  tintarel_add_test(${_panel_test} SOURCES ${CMAKE_CURRENT_LIST_DIR}/${_panel_test}.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/PanelFakes.h
-    LIBS tintarel_panel tintarel_test_support)
-  target_include_directories(${_panel_test} PRIVATE ${CMAKE_CURRENT_LIST_DIR})
-  # The help file and the sound files are read from the program folder.
-  add_dependencies(${_panel_test} tintarel_help tintarel_sounds)
-endforeach()
-
+# message boxes and the startup library, on an X server of its own.
+tintarel_add_test(tst_configdialog SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_configdialog.cpp
+  LIBS tintarel_panel tintarel_test_support)
+# The help file and the sound files are read from the program folder.
+add_dependencies(tst_configdialog tintarel_help tintarel_sounds)
