@@ -21,9 +21,3 @@ foreach(_test tst_faults_settings tst_faults_sounds tst_faults_suddendeath)
   endif()
 endforeach()
 
-# The configuration program's wallpaper, where that program is built.
-if(TARGET TintarelPanel)
-  tintarel_add_test(tst_faults_wallpaper SOURCES faults/tst_faults_wallpaper.cpp
-                    LIBS tintarel_test_support Qt6::Gui)
-  add_dependencies(tst_faults_wallpaper TintarelPanel)
-endif()

@@ -4,9 +4,9 @@
 #include <QSettings>
 #include <QtTest>
 
-// The user's commands on the real clock: a double-click that opens the
-// configuration program (a stand-in that records its arguments), one that
-// finds no such program, and one that stops a chime.
+// The user's double-click on the real clock: it opens the configuration
+// program (a stand-in that records its arguments), or tells that there is
+// none. A double-click during a chime is the chime test's.
 class tst_ClockCommands : public QObject
 {
     Q_OBJECT
@@ -29,11 +29,10 @@ private:
         }
     }
 
-    static ClockOptions from(const QString &folder, const QString &fakeStart = {})
+    static ClockOptions from(const QString &folder)
     {
         ClockOptions options;
         options.folder = folder;
-        options.fakeStart = fakeStart;
         return options;
     }
 
@@ -89,24 +88,6 @@ private Q_SLOTS:
         const QSettings stored(home.settingsFile(), QSettings::IniFormat);
         QCOMPARE(stored.value(QStringLiteral("Position/Top")).toString(), QStringLiteral("1500"));
         QCOMPARE(stored.value(QStringLiteral("Position/Left")).toString(), QStringLiteral("3000"));
-    }
-
-    void doubleClickDuringAChimeStopsIt()
-    {
-        TestHome home;
-        QTemporaryDir folder;
-        makeProgramFolder(folder.path(), true);
-        auto clock = startClock(home, m_display.name(), from(folder.path(), QStringLiteral("2026-12-06 10:14:58")));
-        DisplayObserver observer(m_display.name());
-        QTRY_VERIFY_WITH_TIMEOUT(observer.faceOf(clock->processId()).has_value(), 15000);
-        QByteArray log;
-        QTRY_VERIFY_WITH_TIMEOUT((log += clock->readAll()).contains("play Carill2.mp3 ok"), 15000);
-        doubleClick(*observer.faceOf(clock->processId()));
-        QTRY_VERIFY_WITH_TIMEOUT((log += clock->readAll()).contains("hint Annulation du carillon"), 10000);
-        QCOMPARE(clock->state(), QProcess::Running);
-        QVERIFY(!QFile::exists(folder.filePath(QStringLiteral("panel-arguments"))));
-        clock->terminate();
-        QVERIFY(clock->waitForFinished(10000));
     }
 };
 

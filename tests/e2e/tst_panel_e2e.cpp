@@ -1,17 +1,21 @@
 #include "TestDisplay.h"
 #include "TestWindowManager.h"
 
+#include <QBuffer>
 #include <QDir>
+#include <QImage>
 #include <QElapsedTimer>
 #include <QSettings>
 #include <QtTest>
 
 #include <csignal>
+#include <sys/stat.h>
 
 // The built configuration program and the built clock on a display of their
 // own, with and without a window manager, driven from outside as a user,
 // a window manager or the system would: every way the program ends brings
-// the clock back, one dialog at a time, Enter and Escape.
+// the clock back, one dialog at a time, Enter and Escape, and a wallpaper
+// that cannot be drawn.
 class tst_PanelE2E : public QObject
 {
     Q_OBJECT
@@ -254,6 +258,62 @@ private Q_SLOTS:
         QCOMPARE(stored(home, QStringLiteral("Réglages/Carillons")), QStringLiteral("3"));
         QTRY_VERIFY_WITH_TIMEOUT(clockShows(home), 60000);
         endClocksOf(home);
+    }
+    // A wallpaper that is a folder, a FIFO or a cut picture is told, and the
+    // dialog shows all the same and closes normally. It is named as Xfce
+    // names it; a slideshow is read before any picture, so a FIFO there names
+    // none and there is nothing to tell.
+    void badWallpaper_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("told");
+        QTest::newRow("folder") << "wallpaper.png" << "folder" << true;
+        QTest::newRow("FIFO") << "wallpaper.png" << "FIFO" << true;
+        QTest::newRow("cut PNG") << "wallpaper.png" << "cut" << true;
+        QTest::newRow("FIFO slideshow") << "slideshow.xml" << "FIFO" << false;
+    }
+    void badWallpaper()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, kind);
+        QFETCH(bool, told);
+        useDisplay(false);
+        TestHome home;
+        home.writeSettings("[R%E9glages]\nCarillons=0\nVisibilit%E9=0\n"); // closing asks nothing
+        const QString wallpaper = home.path() + QLatin1Char('/') + name;
+        if (kind == "folder") {
+            QVERIFY(QDir().mkdir(wallpaper));
+        } else if (kind == "FIFO") {
+            QVERIFY(::mkfifo(QFile::encodeName(wallpaper).constData(), 0644) == 0);
+        } else {
+            QImage picture(640, 480, QImage::Format_RGB32);
+            picture.fill(Qt::darkCyan);
+            QBuffer png;
+            QVERIFY(png.open(QIODevice::WriteOnly) && picture.save(&png, "PNG"));
+            QFile file(wallpaper);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(png.data().left(png.data().size() / 2)) > 0);
+        }
+        const QString channel = home.configHome() + QStringLiteral("/xfce4/xfconf/xfce-perchannel-xml");
+        QFile desktop(channel + QStringLiteral("/xfce4-desktop.xml"));
+        QVERIFY(QDir().mkpath(channel) && desktop.open(QIODevice::WriteOnly));
+        desktop.write("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<channel name=\"xfce4-desktop\" version=\"1.0\">\n"
+                      "  <property name=\"last-image\" type=\"string\" value=\"" + QFile::encodeName(wallpaper)
+                      + "\"/>\n</channel>\n");
+        desktop.close();
+
+        auto panel = start(panelPath, home, {}, QStringLiteral("XFCE"));
+        const auto box = [&] { return windowsOf(panel->processId(), QStringLiteral("^TintarelPanel$")); };
+        if (told) { // before the dialog shows
+            QTRY_VERIFY_WITH_TIMEOUT(!box().isEmpty(), 20000);
+            DisplayObserver(m_display).requestClose(box().first().toUInt());
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!dialogOf(panel->processId()).isEmpty(), 20000);
+        QVERIFY(box().isEmpty());
+        DisplayObserver(m_display).requestClose(dialogOf(panel->processId()).toUInt());
+        QVERIFY(panel->waitForFinished(20000));
+        QCOMPARE(panel->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(panel->exitCode(), 0);
     }
 };
 
