@@ -7,8 +7,7 @@
 #
 #   fuzz/run.sh [SECONDS_PER_TARGET] [TARGET...]     (default: 60, all)
 #
-# Environment: TINTAREL_FUZZ_BUILD (build folder, default build-fuzz),
-# TINTAREL_FUZZ_KNOWN_BUGS (see below).
+# Environment: TINTAREL_FUZZ_BUILD (build folder, default build-fuzz).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,12 +18,6 @@ if [ ${#targets[@]} -eq 0 ]; then
   targets=(fuzz_settings fuzz_timeofday fuzz_desktopentry fuzz_couperdate fuzz_registry)
 fi
 build=${TINTAREL_FUZZ_BUILD:-build-fuzz}
-
-# Bugs reported with a regression test in tests/fuzz/ that are not fixed
-# yet, by name (refused-write-rewrites, subsection-hides-keys, close-throws);
-# the targets step over them so that a run can find other ones. None is
-# open now.
-export TINTAREL_FUZZ_KNOWN_BUGS=${TINTAREL_FUZZ_KNOWN_BUGS-}
 
 runtime_dir=$(clang++ -print-runtime-dir 2>/dev/null || true)
 if ! command -v clang++ >/dev/null || [ ! -e "$runtime_dir/libclang_rt.fuzzer-x86_64.a" ]; then
