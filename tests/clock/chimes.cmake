@@ -1,3 +1,1 @@
-tintarel_add_test(tst_chimesequencer SOURCES tst_chimesequencer.cpp LIBS tintarel_clock_core tintarel_test_support)
-tintarel_add_test(tst_quietrules SOURCES tst_quietrules.cpp LIBS tintarel_clock_core tintarel_test_support)
-tintarel_add_test(tst_secondticker SOURCES tst_secondticker.cpp LIBS tintarel_clock_core)
+tintarel_add_test(tst_clockrules SOURCES tst_clockrules.cpp LIBS tintarel_clock_core tintarel_test_support)

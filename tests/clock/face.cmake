@@ -1,3 +1,1 @@
-tintarel_add_test(tst_facelayout SOURCES tst_facelayout.cpp LIBS tintarel_clock_core)
-tintarel_add_test(tst_visibilityrule SOURCES tst_visibilityrule.cpp LIBS tintarel_clock_core tintarel_test_support)
 tintarel_add_test(tst_clockface SOURCES tst_clockface.cpp LIBS tintarel_clock_core)

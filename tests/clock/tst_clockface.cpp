@@ -14,15 +14,14 @@
 
 namespace {
 
-class RecordingMessageBox : public MessageBox
+struct CountingMessageBox : MessageBox
 {
-public:
-    Answer show(const QString &caption, const QString &text, Icon, Buttons) override
+    Answer show(const QString &, const QString &, Icon, Buttons) override
     {
-        shown << caption + QLatin1Char('|') + text;
+        ++shown;
         return Answer::Ok;
     }
-    QStringList shown;
+    int shown = 0;
 };
 
 } // namespace
@@ -33,18 +32,21 @@ class tst_ClockFace : public QObject
 {
     Q_OBJECT
 
-private:
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<IniSettingsStore> m_store;
     std::unique_ptr<Configuration> m_config;
-    RecordingMessageBox m_messages;
+    CountingMessageBox m_messages;
     std::unique_ptr<frmHorloge> m_form;
 
-    QString iniPath() const { return m_dir->path() + QStringLiteral("/Tintarel.ini"); }
-    QString stored(const QString &key) const { return QSettings(iniPath(), QSettings::IniFormat).value(key).toString(); }
+    QString iniPath() const { return m_dir->path() + "/Tintarel.ini"; }
+    int stored(const QString &key) const { return QSettings(iniPath(), QSettings::IniFormat).value(key).toInt(); }
 
     void startClock(const QByteArray &ini)
     {
+        m_form.reset();
+        m_config.reset();
+        m_messages.shown = 0;
+        m_dir = std::make_unique<QTemporaryDir>();
         QFile file(iniPath());
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(ini) == ini.size());
         file.close();
@@ -57,50 +59,38 @@ private:
     }
 
 private Q_SLOTS:
-    void init()
-    {
-        m_dir = std::make_unique<QTemporaryDir>();
-        m_messages.shown.clear();
-    }
-    void cleanup()
-    {
-        m_form.reset();
-        m_config.reset();
-    }
-
     void faceSizes_data()
     {
-        QTest::addColumn<QByteArray>("ini");
+        QTest::addColumn<int>("taille");
+        QTest::addColumn<int>("calendrier");
         QTest::addColumn<QSize>("size");
-        QTest::addColumn<QString>("taille");
-        QTest::addColumn<bool>("dateShown");
-        QTest::newRow("small") << QByteArray("[Position]\nTaille=0\n") << QSize(88, 28) << "0" << false;
-        QTest::newRow("large, written again") << QByteArray("[Position]\nTaille=1\n") << QSize(120, 37) << "1" << false;
-        QTest::newRow("large with date") << QByteArray("[Position]\nTaille=1\n[R%E9glages]\nCalendrier=1\n") << QSize(126, 73) << "1" << true;
-        QTest::newRow("Taille 7 snaps the designed size") << QByteArray("[Position]\nTaille=7\n[R%E9glages]\nCalendrier=1\n") << QSize(126, 73) << "1" << true;
-        QTest::newRow("Calendrier 3 keeps the designed size") << QByteArray("[Position]\nTaille=0\n[R%E9glages]\nCalendrier=3\n") << QSize(138, 84) << "0" << false;
+        QTest::addColumn<int>("storedTaille");
+        QTest::newRow("small") << 0 << 0 << QSize(88, 28) << 0;
+        QTest::newRow("large, written again") << 1 << 0 << QSize(120, 37) << 1;
+        QTest::newRow("large with date") << 1 << 1 << QSize(126, 73) << 1;
+        QTest::newRow("Taille 7 snaps the designed size") << 7 << 1 << QSize(126, 73) << 1;
+        QTest::newRow("Calendrier 3 keeps the designed size") << 0 << 3 << QSize(138, 84) << 0;
     }
-
     void faceSizes()
     {
-        QFETCH(QByteArray, ini);
+        QFETCH(int, taille);
+        QFETCH(int, calendrier);
         QFETCH(QSize, size);
-        QFETCH(QString, taille);
-        QFETCH(bool, dateShown);
-        startClock(ini);
+        QFETCH(int, storedTaille);
+        const QString ini = QString("[Position]\nTaille=%1\n[R%E9glages]\nCalendrier=%2\n").arg(taille).arg(calendrier);
+        startClock(ini.toLatin1());
         QCOMPARE(m_form->size(), size);
-        QCOMPARE(stored(QStringLiteral("Position/Taille")), taille);
-        QCOMPARE(m_form->lblDate->isVisible(), dateShown);
+        QCOMPARE(stored("Position/Taille"), storedTaille);
+        QCOMPARE(m_form->lblDate->isVisible(), calendrier == 1);
         QCOMPARE(m_form->lblForm->geometry(), m_form->rect());
     }
 
     void resizeSnapsOnceAndRecordsTaille()
     {
         startClock("[Position]\nTaille=1\n");
-        QCOMPARE(m_form->size(), QSize(120, 37));
         m_form->resize(93, 40); // 1395 x 600 twips: narrower than the threshold
         QTRY_COMPARE(m_form->size(), QSize(88, 28));
-        QCOMPARE(stored(QStringLiteral("Position/Taille")), QStringLiteral("0"));
+        QCOMPARE(stored("Position/Taille"), 0);
         QCOMPARE(m_form->lblForm->size(), QSize(88, 28));
         // Nothing moves any more by itself.
         QTest::qWait(100);
@@ -125,50 +115,31 @@ private Q_SLOTS:
     void interruptIsEnabledOnlyByThePlayingHint()
     {
         startClock("");
-        QVERIFY(!m_form->mnuContextuelInterrompre->isEnabled());
-        m_form->AfficherAide(ChimeHint::Playing);
-        QVERIFY(m_form->mnuContextuelInterrompre->isEnabled());
-        QCOMPARE(m_form->lblForm->toolTip(), ChimeHint::Playing);
-        QCOMPARE(m_form->lblDate->toolTip(), ChimeHint::Playing);
-        m_form->AfficherAide(ChimeHint::Failed);
-        QVERIFY(!m_form->mnuContextuelInterrompre->isEnabled());
+        for (const QString &hint : {ChimeHint::Idle, ChimeHint::Playing, ChimeHint::Failed}) {
+            m_form->AfficherAide(hint);
+            QCOMPARE(m_form->mnuContextuelInterrompre->isEnabled(), hint == ChimeHint::Playing);
+            QCOMPARE(m_form->lblForm->toolTip(), hint);
+        }
     }
 
-    // The menu's switch, twice; a settings file replaced by a folder fails the
-    // write, and the chimes follow the choice all the same.
-    void activationToggles_data()
+    // A settings file replaced by a folder fails the write, which is told each
+    // time, and the chimes follow the choice all the same.
+    void activationThatCannotBeStored()
     {
-        QTest::addColumn<QString>("activer");
-        QTest::addColumn<bool>("unwritable");
-        QTest::addColumn<QString>("afterOne");
-        QTest::addColumn<QString>("captionAfterOne");
-        QTest::newRow("on") << "1" << false << "0" << "Activer le carillon";
-        QTest::newRow("off") << "0" << false << "1" << "Désactiver le carillon";
-        QTest::newRow("other value does nothing") << "5" << false << "5" << "Désactiver le carillon";
-        QTest::newRow("cannot be stored") << "1" << true << "0" << "Activer le carillon";
-    }
-    void activationToggles()
-    {
-        QFETCH(QString, activer);
-        QFETCH(bool, unwritable);
-        QFETCH(QString, afterOne);
-        QFETCH(QString, captionAfterOne);
-        startClock("[R%E9glages]\nActiver=" + activer.toLatin1() + "\n");
-        if (unwritable) {
-            QFile::remove(iniPath());
-            QDir().mkpath(iniPath());
-        }
+        startClock("[R%E9glages]\nActiver=1\n");
+        QFile::remove(iniPath());
+        QDir().mkpath(iniPath());
         m_form->basculerActivation();
-        QCOMPARE(m_config->Activer(), afterOne.toInt());
-        QCOMPARE(m_form->mnuContextuelActivation->text(), captionAfterOne);
-        // A failed write is told each time: the store's own notice comes only once.
-        QCOMPARE(m_messages.shown.size(), unwritable ? 1 : 0);
-        if (unwritable)
-            return;
-        if (activer != QLatin1String("5"))
-            QCOMPARE(stored(QStringLiteral("Réglages/Activer")), afterOne);
+        QCOMPARE(m_config->Activer(), 0);
+        QCOMPARE(m_form->mnuContextuelActivation->text(), "Activer le carillon");
         m_form->basculerActivation();
-        QCOMPARE(m_config->Activer(), activer.toInt());
+        QCOMPARE(m_config->Activer(), 1);
+        QCOMPARE(m_form->mnuContextuelActivation->text(), "Désactiver le carillon");
+        QCOMPARE(m_messages.shown, 2);
+        // A value that is neither on nor off is left alone.
+        startClock("[R%E9glages]\nActiver=5\n");
+        m_form->basculerActivation();
+        QCOMPARE(m_config->Activer(), 5);
     }
 };
 
