@@ -24,8 +24,7 @@ struct Read
 
 Read queryText(reg::Registry &registry, reg::HKEY key, const std::string &name)
 {
-    std::uint32_t size = 0;
-    std::uint32_t type = 0;
+    std::uint32_t size = 0, type = 0;
     long code = registry.queryValue(key, name, &type, nullptr, &size);
     if (code != reg::ERROR_SUCCESS)
         return {code, type, {}};
@@ -39,8 +38,7 @@ void writeFile(const QString &path, const QByteArray &text)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(text);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size());
 }
 
 // Run in a child process: GSettings keeps what it has read for the life of
@@ -75,9 +73,12 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("program"); // what the session starts; "-" for nothing
 
         const QString entry = QStringLiteral("[Desktop Entry]\nType=Application\nExec=%1\n");
-        QTest::newRow("machine-wide") << QStringList{"system", entry.arg("/usr/bin/thing --quiet %U")} << "" << QByteArray("/usr/bin/thing");
-        QTest::newRow("the user's overrides the machine's")
-            << QStringList{"system", entry.arg("/a"), "home", entry.arg("\"/opt/my app/run\" -x")} << "" << QByteArray("/opt/my app/run");
+        QTest::newRow("machine-wide, Exec of another group ignored")
+            << QStringList{"system", entry.arg("/usr/bin/thing --quiet %U") + "[Desktop Action New]\nExec=/bin/false\n"}
+            << "" << QByteArray("/usr/bin/thing");
+        QTest::newRow("the user's overrides the machine's, escaped as the rules ask")
+            << QStringList{"system", entry.arg("/a"), "home", entry.arg("\"/opt/my app/\\\\$5/run\" -x")} << ""
+            << QByteArray("/opt/my app/$5/run");
         QTest::newRow("hidden by the user") << QStringList{"system", entry.arg("/a"), "home", "[Desktop Entry]\nHidden=true\n"}
                                             << "" << QByteArray("-");
         QTest::newRow("first machine folder first")
@@ -90,16 +91,8 @@ private Q_SLOTS:
                                               << "ubuntu:GNOME" << QByteArray("/a");
         QTest::newRow("not in this desktop") << QStringList{"system", entry.arg("/a") + "NotShowIn=GNOME;\n"} << "GNOME"
                                              << QByteArray("-");
-        QTest::newRow("dollar escaped as the rules ask") << QStringList{"system", entry.arg("\"/opt/\\\\$5/run\"")} << ""
-                                                         << QByteArray("/opt/$5/run");
-        QTest::newRow("Exec of another group ignored")
-            << QStringList{"system", "[Desktop Entry]\nExec=/bin/true\n[Desktop Action New]\nExec=/bin/false\n"} << ""
-            << QByteArray("/bin/true");
-        QTest::newRow("entry is a folder") << QStringList{"system", "<folder>"} << "" << QByteArray("-");
         QTest::newRow("entry is a FIFO") << QStringList{"system", "<fifo>"} << "" << QByteArray("-");
         QTest::newRow("autostart is a file") << QStringList{"system", "<autostart is a file>"} << "" << QByteArray("-");
-        QTest::newRow("a path of 600 bytes") << QStringList{"system", entry.arg("/" + QString(600, 'x'))} << ""
-                                             << "/" + QByteArray(600, 'x');
     }
 
     // What the session starts for this user, by the freedesktop rules.
@@ -111,9 +104,7 @@ private Q_SLOTS:
         const QString root = m_dir->path();
         for (int i = 0; i + 1 < files.size(); i += 2) {
             const QString entry = root + "/" + files[i] + "/autostart/Tintarel.desktop";
-            if (files[i + 1] == QLatin1String("<folder>"))
-                QDir().mkpath(entry);
-            else if (files[i + 1] == QLatin1String("<fifo>"))
+            if (files[i + 1] == QLatin1String("<fifo>"))
                 QVERIFY(QDir().mkpath(QFileInfo(entry).absolutePath()) && ::mkfifo(QFile::encodeName(entry), 0644) == 0);
             else if (files[i + 1] == QLatin1String("<autostart is a file>"))
                 writeFile(QFileInfo(entry).absolutePath(), "x");
@@ -138,35 +129,25 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected");
 
         const QString keyfile = QStringLiteral("{}/home/glib-2.0/settings/keyfile");
-        QTest::newRow("GNOME") << "GNOME" << QStringList{keyfile, "[org/gnome/desktop/background]\n"
-                                                                  "picture-uri='file://{}/Mon%20fond%20%C3%A9t%C3%A9.png'\n"}
+        QTest::newRow("GNOME") << "GNOME"
+                               << QStringList{keyfile, "[org/gnome/desktop/background]\n"
+                                                       "picture-uri='file://{}/Mon%20fond%20%C3%A9t%C3%A9.png'\n"}
                                << "{}/Mon fond été.png";
-        QTest::newRow("GNOME in the dark") << "ubuntu:GNOME"
-                                           << QStringList{keyfile, "[org/gnome/desktop/background]\n"
-                                                                   "picture-uri='file:///light.png'\n"
-                                                                   "picture-uri-dark='file:///dark.png'\n"
-                                                                   "[org/gnome/desktop/interface]\n"
-                                                                   "color-scheme='prefer-dark'\n"}
-                                           << "/dark.png";
-        QTest::newRow("GNOME slideshow")
+        QTest::newRow("GNOME in the dark")
+            << "ubuntu:GNOME"
+            << QStringList{keyfile, "[org/gnome/desktop/background]\npicture-uri='file:///light.png'\n"
+                                    "picture-uri-dark='file:///dark.png'\n[org/gnome/desktop/interface]\n"
+                                    "color-scheme='prefer-dark'\n"}
+            << "/dark.png";
+        QTest::newRow("GNOME slideshow of sizes")
             << "GNOME"
-            << QStringList{keyfile, "[org/gnome/desktop/background]\npicture-uri='file://{}/show.xml'\n",
-                           "{}/show.xml",
-                           "<background><starttime><hour>8</hour></starttime>"
-                           "<static><duration>60</duration><file>\n  /first.jpg\n</file></static>"
+            << QStringList{keyfile, "[org/gnome/desktop/background]\npicture-uri='file://{}/show.xml'\n", "{}/show.xml",
+                           "<background><starttime><hour>8</hour></starttime><static><duration>60</duration><file>"
+                           "<size width=\"1920\" height=\"1080\">\n  /first.jpg\n</size>"
+                           "<size width=\"1024\" height=\"768\">/square.png</size></file></static>"
                            "<transition><duration>5</duration><from>/first.jpg</from><to>/second.jpg</to></transition>"
                            "<static><duration>60</duration><file>/second.jpg</file></static></background>"}
             << "/first.jpg";
-        QTest::newRow("GNOME slideshow of sizes")
-            << "GNOME"
-            << QStringList{keyfile, "[org/gnome/desktop/background]\npicture-uri='file://{}/show.xml'\n",
-                           "{}/show.xml",
-                           "<background><static><duration>1</duration><file>"
-                           "<size width=\"1920\" height=\"1080\">/wide.png</size>"
-                           "<size width=\"1024\" height=\"768\">/square.png</size></file></static></background>"}
-            << "/wide.png";
-        QTest::newRow("no desktop declared")
-            << "" << QStringList{keyfile, "[org/gnome/desktop/background]\npicture-uri='file:///x.png'\n"} << "";
         QTest::newRow("GNOME, not a local file")
             << "GNOME" << QStringList{keyfile, "[org/gnome/desktop/background]\npicture-uri='https://example.org/x.png'\n"}
             << "";
@@ -174,28 +155,21 @@ private Q_SLOTS:
         QTest::newRow("Plasma image") << "KDE"
                                       << QStringList{plasma, "[Containments][1][General]\nImage=/not/this.png\n"
                                                              "[Containments][1][Wallpaper][org.kde.image][General]\n"
-                                                             "Image=file:///usr/share/wallpapers/Mer%20calme.jpg\n"}
-                                      << "/usr/share/wallpapers/Mer calme.jpg";
+                                                             "Image=file:///M%20c.jpg\n"}
+                                      << "/M c.jpg";
         QTest::newRow("Plasma package")
             << "KDE"
             << QStringList{plasma, "[Containments][7][Wallpaper][org.kde.image][General]\nImage={}/Next/\n",
                            "{}/Next/contents/images/1920x1080.png", "", "{}/Next/contents/images/3840x2160.png", "",
                            "{}/Next/contents/images/800x600.png", ""}
             << "{}/Next/contents/images/3840x2160.png";
-        QTest::newRow("Plasma without a wallpaper") << "KDE" << QStringList{} << "";
         const QString channel = QStringLiteral("/xfce4/xfconf/xfce-perchannel-xml/xfce4-desktop.xml");
-        const QString xfceDesktop = QStringLiteral(
-            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<channel name=\"xfce4-desktop\" version=\"1.0\">"
-            "<property name=\"backdrop\" type=\"empty\"><property name=\"screen0\" type=\"empty\">"
-            "<property name=\"monitorVirtual1\" type=\"empty\"><property name=\"workspace0\" type=\"empty\">"
-            "<property name=\"color-style\" type=\"int\" value=\"0\"/>"
-            "<property name=\"last-image\" type=\"string\" value=\"%1\"/>"
-            "</property></property></property></property></channel>");
-        QTest::newRow("Xfce") << "XFCE" << QStringList{"{}/home" + channel, xfceDesktop.arg("/usr/share/backgrounds/xfce/v.png")}
-                              << "/usr/share/backgrounds/xfce/v.png";
-        QTest::newRow("Xfce system default")
-            << "XFCE" << QStringList{"{}/system" + channel, xfceDesktop.arg("/usr/share/backgrounds/xfce/default.svg")}
-            << "/usr/share/backgrounds/xfce/default.svg";
+        const QString xfceDesktop = QStringLiteral("<channel name=\"xfce4-desktop\"><property name=\"backdrop\">"
+                                                   "<property name=\"color-style\" type=\"int\" value=\"0\"/><property "
+                                                   "name=\"last-image\" type=\"string\" value=\"%1\"/></property></channel>");
+        QTest::newRow("Xfce") << "XFCE" << QStringList{"{}/home" + channel, xfceDesktop.arg("/v.png")} << "/v.png";
+        QTest::newRow("Xfce system default") << "XFCE" << QStringList{"{}/system" + channel, xfceDesktop.arg("/d.svg")}
+                                             << "/d.svg";
     }
 
     void wallpaper()
@@ -203,13 +177,13 @@ private Q_SLOTS:
         QFETCH(QString, desktop);
         QFETCH(QStringList, files);
         QFETCH(QString, expected);
-        if (desktop.contains(QLatin1String("GNOME"))) {
+        if (desktop.contains(QLatin1String("GNOME"))) { // read through GSettings
 #ifndef TINTAREL_REGISTRY_READS_GSETTINGS
-            QSKIP("Built without GSettings: the GNOME wallpaper is not read");
+            QSKIP("built without GSettings");
 #endif
             const QString schema = QStringLiteral("glib-2.0/schemas/org.gnome.desktop.background.gschema.xml");
             if (QStandardPaths::locate(QStandardPaths::GenericDataLocation, schema).isEmpty())
-                QSKIP("The GNOME desktop schemas are not installed");
+                QSKIP("the GNOME desktop schemas are not installed");
         }
         const QString root = m_dir->path();
         for (int i = 0; i + 1 < files.size(); i += 2)

@@ -4,7 +4,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-
 // The settings file as people and programs meet it: written by hand in any
 // editor, and shared by two writing programs. (Writers killed at random
 // moments are the fault tests' part.)
@@ -25,22 +24,14 @@ private:
     {
         QDir().mkpath(QFileInfo(path).absolutePath());
         QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(bytes);
-    }
-    static QProcess *startWriter(const QString &file, const QString &prefix, int count)
-    {
-        auto *process = new QProcess;
-        process->setProcessChannelMode(QProcess::ForwardedChannels);
-        process->start(QStringLiteral(SETTINGS_WRITER), {file, QStringLiteral("Réglages"), prefix, QString::number(count)});
-        return process;
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size());
     }
 
 private Q_SLOTS:
     void init()
     {
-        const QString tag = QString::fromUtf8(QTest::currentDataTag());
-        m_file = m_dir.path() + QLatin1Char('/') + (tag.isEmpty() ? QStringLiteral("shared") : tag) + "/Tintarel.ini";
+        const QByteArray tag = QTest::currentDataTag() ? QTest::currentDataTag() : QTest::currentTestFunction();
+        m_file = m_dir.filePath(QString::fromUtf8(tag) + QStringLiteral("/Tintarel.ini"));
     }
 
     void handWrittenFiles_data()
@@ -56,34 +47,24 @@ private Q_SLOTS:
             << QStringList{"Réglages/Carillons=2", "Position/Top=1500", "Position/Left"} << "Position/Left=300"
             << QByteArray("\xEF\xBB\xBF[R\xC3\xA9glages]\r\n# r\xC3\xA9glages de l'horloge\r\n; \xC3\xA0 la main\r\n"
                           "Carillons=2\r\n\r\n[Position]\r\nTop = 1500 \r\nLeft=300\r\n# fin\r\n");
-        QTest::newRow("names in another case") << QByteArray("[r\xC3\xA9GLAGES]\ncarillons=0\n")
-                                               << QStringList{"Réglages/Carillons=0"} << "Réglages/Carillons=1"
-                                               << QByteArray("[r\xC3\xA9GLAGES]\ncarillons=1\n");
-        QTest::newRow("Latin-1 names") << QByteArray("[R\xE9glages]\nVisibilit\xE9=1\n")
-                                       << QStringList{"Réglages/Visibilité=1"} << "Réglages/Visibilité=3"
-                                       << QByteArray("[R\xE9glages]\nVisibilit\xE9=3\n");
-        QTest::newRow("other tools' sections")
-            << QByteArray("[Other Tool]\nlist=a,b,c\npath = C:\\x ; y\nTop=9\n\n[Position]\nTop=1\n")
-            << QStringList{"Position/Top=1", "Other Tool/list=a,b,c"} << "Position/Top=2"
-            << QByteArray("[Other Tool]\nlist=a,b,c\npath = C:\\x ; y\nTop=9\n\n[Position]\nTop=2\n");
+        QTest::newRow("names in another case, Latin-1 names")
+            << QByteArray("[r\xC3\xA9GLAGES]\ncarillons=0\nVisibilit\xE9=1\n")
+            << QStringList{"Réglages/Carillons=0", "Réglages/Visibilité=1"} << "Réglages/Visibilité=3"
+            << QByteArray("[r\xC3\xA9GLAGES]\ncarillons=0\nVisibilit\xE9=3\n");
+        QTest::newRow("other tools' sections, a subsection")
+            << QByteArray("[Other Tool]\nlist=a,b,c\npath = C:\\x ; y\nTop=9\n\n[Position]\nTop=1\n[Position/A]\nx=1\n")
+            << QStringList{"Position/Top=1", "Other Tool/list=a,b,c", "Position/x"} << "Position/Top=2"
+            << QByteArray("[Other Tool]\nlist=a,b,c\npath = C:\\x ; y\nTop=9\n\n[Position]\nTop=2\n"
+                          "[Position/A]\nx=1\n");
         QTest::newRow("first match wins, new key in the first section")
             << QByteArray("[Position]\nTop=1\n[POSITION]\nTop=2\nLeft=5\n")
             << QStringList{"Position/Top=1", "Position/Left=5"} << "Position/Taille=1"
             << QByteArray("[Position]\nTop=1\nTaille=1\n[POSITION]\nTop=2\nLeft=5\n");
-        const QByteArray current("[Position]\nLeft=3000\nTaille=0\nTop=1500\n\n[R%E9glages]\nCarillons=2\n"
-                                 "Visibilit%E9=1\n\n[Plage]\nCheck=0\nDebut=10:00:00\n");
-        QTest::newRow("written by the earlier build")
-            << current << QStringList{"Réglages/Visibilité=1", "Plage/Debut=10:00:00", "Position/Top=1500"}
-            << "Réglages/Activer=0"
-            << QByteArray(current).replace("Visibilit%E9=1\n", "Visibilit%E9=1\nActiver=0\n");
         QTest::newRow("no file") << QByteArray("<none>") << QStringList{"Réglages/Visibilité"}
                                  << "Réglages/Visibilité=2" << QByteArray("[R%E9glages]\nVisibilit%E9=2\n");
         QTest::newRow("new section after a last line without its end")
             << QByteArray("[Position]\nTop=1") << QStringList{"Position/Top=1"} << "Plage/Check=1"
             << QByteArray("[Position]\nTop=1\n\n[Plage]\nCheck=1\n");
-        QTest::newRow("a subsection hides nothing") << QByteArray("[Position]\nTop=5\n[Position/A]\nx=1\n")
-                                                    << QStringList{"Position/Top=5", "Position/x"} << "Position/Top=5"
-                                                    << QByteArray("[Position]\nTop=5\n[Position/A]\nx=1\n");
         QTest::newRow("quoted text") << QByteArray("[Plage]\nDebut=\"07:30:00\"\n") << QStringList{"Plage/Debut=07:30:00"}
                                      << "Plage/Fin= a \"b\"" << QByteArray("[Plage]\nDebut=\"07:30:00\"\nFin=\" a \\\"b\\\"\"\n");
         QTest::newRow("through a symbolic link") << QByteArray("[Position]\nTop=1\n") << QStringList{"Position/Top=1"}
@@ -121,11 +102,9 @@ private Q_SLOTS:
         const QString text = write.section(QLatin1Char('='), 1);
         QCOMPARE(store.write(section, key, text), !after.isEmpty());
         QCOMPARE(contents(file), after.isEmpty() ? before : after);
-        if (after.isEmpty()) {
-            QCOMPARE(told, QStringList{m_file + ": il ne contient pas du texte"});
+        QCOMPARE(told.filter(m_file).size(), after.isEmpty() ? 1 : 0); // once, naming the file
+        if (after.isEmpty())
             return;
-        }
-        QVERIFY(told.isEmpty());
         QCOMPARE(store.read(section, key), text);
         QCOMPARE(QFileInfo(m_file).isSymLink(), link);
         QCOMPARE(QDir(QFileInfo(file).absolutePath()).entryList({QStringLiteral("*.write-*")}, QDir::Files), QStringList());
@@ -134,11 +113,14 @@ private Q_SLOTS:
     void concurrentWritersLoseNoKey()
     {
         const int count = 150;
-        std::unique_ptr<QProcess> first(startWriter(m_file, QStringLiteral("a"), count));
-        std::unique_ptr<QProcess> second(startWriter(m_file, QStringLiteral("bb"), count));
-        QVERIFY(first->waitForFinished(120000) && second->waitForFinished(120000));
-        QCOMPARE(first->exitCode(), 0);
-        QCOMPARE(second->exitCode(), 0);
+        QProcess writers[2];
+        for (QProcess &writer : writers) {
+            writer.setProcessChannelMode(QProcess::ForwardedChannels);
+            writer.start(QStringLiteral(SETTINGS_WRITER), {m_file, QStringLiteral("Réglages"),
+                                                           &writer == writers ? "a" : "bb", QString::number(count)});
+        }
+        for (QProcess &writer : writers)
+            QVERIFY(writer.waitForFinished(120000) && writer.exitCode() == 0);
         IniSettingsStore store(m_file);
         for (int i = 0; i < count; ++i) {
             QCOMPARE(store.read(QStringLiteral("Réglages"), QStringLiteral("a%1").arg(i)), QString::number(i));
@@ -146,42 +128,30 @@ private Q_SLOTS:
         }
     }
 
-    // A writer killed while it cleared away the lock of an earlier one leaves
-    // both lock files behind, naming no owner; they hold up no later writer.
-    void locksOfKilledWritersHoldUpNoOne()
+    // Writers killed half-way leave locks naming no owner and scratch copies;
+    // the next write is held up by none and clears the copies old enough to
+    // be no live writer's, and nothing else.
+    void leftoversOfKilledWriters()
     {
-        for (const char *name : {"Tintarel.ini.writer-lock", "Tintarel.ini.writer-lock.rmlock"})
-            put(m_file + QString::fromLatin1(name).mid(12), "");
+        const QMap<QString, int> leftovers{{"Tintarel.ini.writer-lock", 0},
+                                           {"Tintarel.ini.writer-lock.rmlock", 0},
+                                           {"Tintarel.ini.write-Ab3xYz", 3600},
+                                           {"Tintarel.ini.write-Q9z0aB.read", 120}, // of an earlier build
+                                           {"Tintarel.ini.write-Cd4xYz", 0},        // a writer still at work
+                                           {"Tintarel.ini.backup", 3600},
+                                           {"Other.ini.write-Ab3xYz", 3600}};
+        const QString folder = QFileInfo(m_file).absolutePath() + QLatin1Char('/');
+        for (auto it = leftovers.begin(); it != leftovers.end(); ++it) {
+            put(folder + it.key(), "[Position]\nTop=1\n");
+            QFile file(folder + it.key());
+            const QDateTime time = QDateTime::currentDateTime().addSecs(-it.value());
+            QVERIFY(file.open(QIODevice::ReadWrite) && file.setFileTime(time, QFileDevice::FileModificationTime));
+        }
         QVERIFY(IniSettingsStore(m_file).write(QStringLiteral("Position"), QStringLiteral("Left"), QStringLiteral("2")));
         QCOMPARE(IniSettingsStore(m_file).read(QStringLiteral("Position"), QStringLiteral("Left")), QStringLiteral("2"));
-    }
-
-    void leftoversOfKilledWritersAreCleared_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<int>("ageSeconds");
-        QTest::addColumn<bool>("removed");
-        QTest::newRow("old copy") << "Tintarel.ini.write-Ab3xYz" << 3600 << true;
-        QTest::newRow("old copy of an earlier build") << "Tintarel.ini.write-Q9z0aB.read" << 120 << true;
-        QTest::newRow("copy of a writer still at work") << "Tintarel.ini.write-Ab3xYz" << 0 << false;
-        QTest::newRow("the user's backup") << "Tintarel.ini.backup" << 3600 << false;
-        QTest::newRow("another program's copy") << "Other.ini.write-Ab3xYz" << 3600 << false;
-    }
-
-    void leftoversOfKilledWritersAreCleared()
-    {
-        QFETCH(QString, name);
-        QFETCH(int, ageSeconds);
-        QFETCH(bool, removed);
-        const QString leftover = QFileInfo(m_file).absolutePath() + QLatin1Char('/') + name;
-        put(leftover, "[Position]\nTop=1\n");
-        QFile file(leftover);
-        QVERIFY(file.open(QIODevice::ReadWrite)
-                && file.setFileTime(QDateTime::currentDateTime().addSecs(-ageSeconds), QFileDevice::FileModificationTime));
-        file.close();
-        QVERIFY(IniSettingsStore(m_file).write(QStringLiteral("Position"), QStringLiteral("Left"), QStringLiteral("2")));
-        QCOMPARE(QFileInfo::exists(leftover), !removed);
-        QCOMPARE(QDir(QFileInfo(m_file).absolutePath()).entryList(QDir::Files).size(), removed ? 1 : 2);
+        QCOMPARE(QDir(folder).entryList(QDir::Files),
+                 QStringList({"Other.ini.write-Ab3xYz", "Tintarel.ini", "Tintarel.ini.backup",
+                              "Tintarel.ini.write-Cd4xYz", "Tintarel.ini.writer-lock.rmlock"}));
     }
 };
 

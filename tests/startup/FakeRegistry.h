@@ -15,27 +15,18 @@
 class FakeRegistry : public reg::Registry
 {
 public:
-    struct Value
-    {
-        std::uint32_t type;
-        std::string bytes;
-    };
+    struct Value { std::uint32_t type; std::string bytes; };
     enum class Call { Create, Open, Set, Delete, Query, Close };
     static constexpr long throws = -1;
 
     // Keys are known by their lower-case path below a root.
     std::map<std::string, std::map<std::string, Value>> keys;
     std::map<Call, long> failures;
-    int setCalls = 0;
 
     static std::string keyName(reg::HKEY root, std::string path)
     {
         std::transform(path.begin(), path.end(), path.begin(), [](unsigned char c) { return char(std::tolower(c)); });
         return std::to_string(root) + ":" + path;
-    }
-    void putText(reg::HKEY root, const std::string &path, const std::string &name, const std::string &text)
-    {
-        keys[keyName(root, path)][name] = {reg::REG_SZ, text + '\0'};
     }
     int keysLeftOpen() const { return int(m_open.size()); }
 
@@ -44,18 +35,17 @@ public:
         if (const long code = failure(Call::Create))
             return code;
         keys[keyName(root, path)];
-        return hand(keyName(root, path), key);
+        return hand(root, path, key);
     }
     long openKey(reg::HKEY root, const std::string &path, std::uint32_t, reg::HKEY *key) override
     {
         if (const long code = failure(Call::Open))
             return code;
-        return keys.count(keyName(root, path)) ? hand(keyName(root, path), key) : reg::ERROR_FILE_NOT_FOUND;
+        return keys.count(keyName(root, path)) ? hand(root, path, key) : reg::ERROR_FILE_NOT_FOUND;
     }
     long setValue(reg::HKEY key, const std::string &name, std::uint32_t type, const std::uint8_t *data,
                   std::uint32_t size) override
     {
-        ++setCalls;
         if (const long code = failure(Call::Set))
             return code;
         keys[m_open.at(key)][name] = {type, std::string(reinterpret_cast<const char *>(data), size)};
@@ -77,11 +67,11 @@ public:
         if (found == values.end())
             return reg::ERROR_FILE_NOT_FOUND;
         *type = found->second.type;
-        const auto needed = std::uint32_t(found->second.bytes.size());
-        const bool fits = needed <= *size;
+        const std::string &bytes = found->second.bytes;
+        const bool fits = bytes.size() <= *size;
         if (fits)
-            std::copy(found->second.bytes.begin(), found->second.bytes.end(), data);
-        *size = needed;
+            std::copy(bytes.begin(), bytes.end(), data);
+        *size = std::uint32_t(bytes.size());
         return fits ? reg::ERROR_SUCCESS : reg::ERROR_MORE_DATA;
     }
     long closeKey(reg::HKEY key) override
@@ -98,10 +88,9 @@ private:
             throw std::runtime_error("Erreur d'entrée/sortie sur le périphérique");
         return found == failures.end() ? reg::ERROR_SUCCESS : found->second;
     }
-    long hand(const std::string &name, reg::HKEY *key)
+    long hand(reg::HKEY root, const std::string &path, reg::HKEY *key)
     {
-        *key = m_next++;
-        m_open[*key] = name;
+        m_open[*key = m_next++] = keyName(root, path);
         return reg::ERROR_SUCCESS;
     }
 
@@ -113,11 +102,7 @@ private:
 class CapturedMessages : public MessageSink
 {
 public:
-    struct Message
-    {
-        std::string caption;
-        std::string text;
-    };
+    struct Message { std::string caption, text; };
     std::vector<Message> shown;
 
     void showWarning(const std::string &caption, const std::string &text) override { shown.push_back({caption, text}); }

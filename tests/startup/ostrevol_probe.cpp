@@ -24,11 +24,9 @@ class RecordingMessageBox : public MessageBox
 {
 public:
     QJsonArray shown;
-    Answer show(const QString &caption, const QString &text, Icon icon, Buttons buttons) override
+    Answer show(const QString &, const QString &text, Icon, Buttons) override
     {
-        shown.append(QJsonObject{{QStringLiteral("caption"), caption},
-                                 {QStringLiteral("text"), text},
-                                 {QStringLiteral("warning"), icon == Icon::Warning && buttons == Buttons::Ok}});
+        shown.append(text);
         return Answer::Ok;
     }
 };
@@ -71,10 +69,9 @@ int main(int argc, char **argv)
     const QStringList arguments = application.arguments().mid(1);
     const QString command = arguments.value(0);
 
-    if (command == QLatin1String("register"))
-        return selfRegistration(arguments.value(1), "DllRegisterServer");
-    if (command == QLatin1String("unregister"))
-        return selfRegistration(arguments.value(1), "DllUnregisterServer");
+    if (command == QLatin1String("register") || command == QLatin1String("unregister"))
+        return selfRegistration(arguments.value(1), command == QLatin1String("register") ? "DllRegisterServer"
+                                                                                          : "DllUnregisterServer");
     if (command == QLatin1String("create"))
         return create(arguments.value(1));
 
@@ -90,7 +87,6 @@ int main(int argc, char **argv)
     const auto library = StartupLibrary::load(QStringLiteral(TINTAREL_PROGRAM_DIR), messages, &error);
     if (!library)
         return print({{QStringLiteral("error"), error}});
-    QJsonObject report;
     if (command != QLatin1String("demarrage"))
         return 2;
     // Démarrage as the configuration program sees it, then assigned as its
@@ -98,9 +94,9 @@ int main(int argc, char **argv)
     const auto config = Configuration::create(store, &settingsError, library.get());
     if (!config)
         return print({{QStringLiteral("error"), settingsError.description()}});
-    report[QStringLiteral("before")] = config->Démarrage();
+    const int before = config->Démarrage();
     config->setDémarrage(arguments.value(1).toInt());
-    report[QStringLiteral("after")] = config->Démarrage();
-    report[QStringLiteral("messages")] = messages.shown;
-    return print(report);
+    return print({{QStringLiteral("before"), before},
+                  {QStringLiteral("after"), config->Démarrage()},
+                  {QStringLiteral("messages"), messages.shown}});
 }
