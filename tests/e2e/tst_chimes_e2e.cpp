@@ -51,12 +51,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(count(QStringLiteral("play Carill3.mp3 ok")) == 1, 30000);
         DisplayObserver observer(m_display.name());
         QTRY_VERIFY_WITH_TIMEOUT(observer.faceOf(m_clock->processId()).has_value(), 10000);
-        const QPoint centre = observer.faceOf(m_clock->processId())->geometry.center();
-        QProcess xdotool;
-        xdotool.setProcessEnvironment(m_home.environment(m_display.name()));
-        xdotool.start(QStringLiteral("xdotool"),
-                      QStringLiteral("mousemove %1 %2 click --repeat 2 --delay 80 1").arg(centre.x()).arg(centre.y()).split(' '));
-        QVERIFY(xdotool.waitForFinished(10000));
+        QVERIFY(doubleClickAt(m_display.name(), observer.faceOf(m_clock->processId())->geometry.center()));
         QTRY_VERIFY_WITH_TIMEOUT(count(QStringLiteral("stopped by the user")) == 1, 10000);
 
         // The stopped chime does not keep the morning silent.

@@ -36,19 +36,6 @@ private:
         return options;
     }
 
-    void doubleClick(const SeenWindow &window)
-    {
-        QProcess xdotool;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), m_display.name());
-        xdotool.setProcessEnvironment(env);
-        const QPoint centre = window.geometry.center();
-        xdotool.start("xdotool", {"mousemove", QString::number(centre.x()), QString::number(centre.y()), "click",
-                                  "--repeat", "2", "--delay", "80", "1"});
-        QVERIFY(xdotool.waitForFinished(10000));
-        QCOMPARE(xdotool.exitCode(), 0);
-    }
-
 private Q_SLOTS:
     void initTestCase() { QVERIFY(m_display.start()); }
 
@@ -70,7 +57,7 @@ private Q_SLOTS:
         auto clock = startClock(home, m_display.name(), from(folder.path()));
         DisplayObserver observer(m_display.name());
         QTRY_VERIFY_WITH_TIMEOUT(observer.faceOf(clock->processId()).has_value(), 15000);
-        doubleClick(*observer.faceOf(clock->processId()));
+        QVERIFY(doubleClickAt(m_display.name(), observer.faceOf(clock->processId())->geometry.center()));
         if (!panelThere) {
             const auto box = [&] { return observer.titledWindowOf(clock->processId(), QStringLiteral("Tintarel"), true); };
             QTRY_VERIFY_WITH_TIMEOUT(box().has_value(), 10000);

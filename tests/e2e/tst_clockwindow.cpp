@@ -83,10 +83,9 @@ private:
             args << "mousemove" << QString::number(p.x()) << QString::number(p.y());
         }
         args << "mouseup" << "1";
-        QProcess xdotool;
-        xdotool.setProcessEnvironment(m_home->environment(m_display->name()));
-        xdotool.start(QStringLiteral("xdotool"), args);
-        QVERIFY(xdotool.waitForFinished(10000));
+        bool ok = false;
+        xTool(m_display->name(), QStringLiteral("xdotool"), args, &ok);
+        QVERIFY(ok);
     }
     // Error of the face's place against `expected` once it has settled.
     int settledError(DisplayObserver &screen, quint32 face, QPoint expected)

@@ -46,17 +46,7 @@ private:
         return process;
     }
 
-    // What an X tool prints (xdotool, xprop), run on the test's display.
-    QString x(const QString &tool, const QStringList &arguments)
-    {
-        QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("DISPLAY"), m_display);
-        process.setProcessEnvironment(environment);
-        process.start(tool, arguments);
-        process.waitForFinished(10000);
-        return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-    }
+    QString x(const QString &tool, const QStringList &arguments) { return xTool(m_display, tool, arguments); }
 
     // The windows of a process, mapped ones only, wherever a window manager
     // has put them; the dialog is the one whose title names the chime clock.

@@ -56,23 +56,17 @@ QByteArray snapshot(const QString &path)
     return file.open(QIODevice::ReadOnly) ? "file of " + file.readAll() : QByteArray("unreadable file");
 }
 
-bool xdotool(const QString &display, const QStringList &arguments)
-{
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), display);
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral("xdotool"), arguments);
-    return process.waitForFinished(10000) && process.exitCode() == 0;
-}
-
 // Right-clicks the face and picks the menu's last item, which turns the
 // chimes on or off; true once the menu has gone.
 bool toggleChimes(DisplayObserver &observer, const QString &display, qint64 pid)
 {
     const auto click = [&](QPoint at, const char *button) {
-        return xdotool(display, {QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y()),
-                                 QStringLiteral("click"), QLatin1String(button)});
+        bool ok = false;
+        xTool(display, QStringLiteral("xdotool"),
+              {QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y()), QStringLiteral("click"),
+               QLatin1String(button)},
+              &ok);
+        return ok;
     };
     // The menu is a new mapped window with the program's name, like a notice.
     const auto programWindows = [&] {

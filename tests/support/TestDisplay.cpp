@@ -286,6 +286,31 @@ std::optional<SeenWindow> DisplayObserver::titledWindowOf(qint64 pid, const QStr
     return std::nullopt;
 }
 
+QString xTool(const QString &display, const QString &tool, const QStringList &arguments, bool *ok)
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display);
+    process.setProcessEnvironment(env);
+    process.start(tool, arguments);
+    const bool ran = process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit
+        && process.exitCode() == 0;
+    if (ok)
+        *ok = ran;
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+bool doubleClickAt(const QString &display, QPoint at)
+{
+    bool ok = false;
+    xTool(display, QStringLiteral("xdotool"),
+          {QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y()), QStringLiteral("click"),
+           QStringLiteral("--repeat"), QStringLiteral("2"), QStringLiteral("--delay"), QStringLiteral("80"),
+           QStringLiteral("1")},
+          &ok);
+    return ok;
+}
+
 bool waitFor(const std::function<bool()> &condition, int milliseconds)
 {
     const QDeadlineTimer deadline(milliseconds);

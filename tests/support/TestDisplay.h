@@ -105,6 +105,12 @@ private:
     std::unique_ptr<Private> d;
 };
 
+// What an X tool (xdotool, xprop, xkill) prints, run on `display`; `ok`
+// tells whether it ran and succeeded.
+QString xTool(const QString &display, const QString &tool, const QStringList &arguments, bool *ok = nullptr);
+// A double-click with the real pointer, as a user gives it.
+bool doubleClickAt(const QString &display, QPoint at);
+
 // Polls `condition` while events are processed, as QTRY_VERIFY does.
 bool waitFor(const std::function<bool()> &condition, int milliseconds);
 
