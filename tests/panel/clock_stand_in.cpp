@@ -8,10 +8,8 @@
 
 #include <QAbstractNativeEventFilter>
 #include <QApplication>
-#include <QCloseEvent>
 #include <QCommandLineParser>
 #include <QDialog>
-#include <QWidget>
 #include <QWindow>
 
 #include <xcb/xcb.h>
@@ -35,22 +33,15 @@ xcb_atom_t atom(xcb_connection_t *c, const char *name)
 class CloseRecorder : public QAbstractNativeEventFilter
 {
 public:
-    CloseRecorder(xcb_connection_t *c, bool swallow)
-        : m_protocols(atom(c, "WM_PROTOCOLS"))
-        , m_delete(atom(c, "WM_DELETE_WINDOW"))
-        , m_swallow(swallow)
-    {
-    }
+    xcb_atom_t protocols = XCB_ATOM_NONE;
+    xcb_atom_t deleteWindow = XCB_ATOM_NONE;
+    bool swallow = false;
 
     bool nativeEventFilter(const QByteArray &type, void *message, qintptr *) override
     {
-        if (type != "xcb_generic_event_t")
-            return false;
-        const auto *event = static_cast<const xcb_generic_event_t *>(message);
-        if ((event->response_type & 0x7f) != XCB_CLIENT_MESSAGE)
-            return false;
         const auto *client = static_cast<const xcb_client_message_event_t *>(message);
-        if (client->type != m_protocols || client->data.data32[0] != m_delete)
+        if (type != "xcb_generic_event_t" || (client->response_type & 0x7f) != XCB_CLIENT_MESSAGE
+            || client->type != protocols || client->data.data32[0] != deleteWindow)
             return false;
         QString title = QStringLiteral("?");
         for (QWindow *window : QGuiApplication::allWindows())
@@ -58,22 +49,7 @@ public:
                 title = window->title();
         std::printf("close [%s]\n", title.toUtf8().constData());
         std::fflush(stdout);
-        return m_swallow;
-    }
-
-private:
-    xcb_atom_t m_protocols;
-    xcb_atom_t m_delete;
-    bool m_swallow;
-};
-
-class MainWindow : public QWidget
-{
-protected:
-    void closeEvent(QCloseEvent *event) override
-    {
-        event->accept();
-        QCoreApplication::quit();
+        return swallow;
     }
 };
 
@@ -83,7 +59,6 @@ int main(int argc, char *argv[])
 {
     qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false);
     QCommandLineParser options;
     options.addOption({"title", "main window title", "title", "Tintarel"});
     options.addOption({"modal", "modal dialog title", "title"});
@@ -92,15 +67,18 @@ int main(int argc, char *argv[])
     options.addOption({"ignore-close", "close requests do nothing"});
     options.process(app);
 
-    auto *x11 = app.nativeInterface<QNativeInterface::QX11Application>();
-    CloseRecorder recorder(x11->connection(), options.isSet("ignore-close"));
+    xcb_connection_t *c = app.nativeInterface<QNativeInterface::QX11Application>()->connection();
+    CloseRecorder recorder;
+    recorder.protocols = atom(c, "WM_PROTOCOLS");
+    recorder.deleteWindow = atom(c, "WM_DELETE_WINDOW");
+    recorder.swallow = options.isSet("ignore-close");
     app.installNativeEventFilter(&recorder);
 
-    MainWindow main;
+    // Closing the main window, the only one shown, ends the program.
+    QWidget main;
     main.setWindowTitle(options.value("title"));
     main.setGeometry(100, 100, 200, 100);
     main.show();
-
     std::vector<std::unique_ptr<QWidget>> others;
     for (const QString &title : options.values("hidden")) {
         others.push_back(std::make_unique<QWidget>());
@@ -111,7 +89,6 @@ int main(int argc, char *argv[])
         others.push_back(std::make_unique<QWidget>());
         others.back()->show();
         // Qt would name it after the application.
-        xcb_connection_t *c = x11->connection();
         const auto id = xcb_window_t(others.back()->winId());
         xcb_delete_property(c, id, atom(c, "_NET_WM_NAME"));
         xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, 0, nullptr);
