@@ -1,17 +1,12 @@
+#include "TestDisplay.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <pwd.h>
 #include <unistd.h>
-
-// An ordinary user is nobody where the tests run as root (as in CI).
-static bool asNobody(bool ordinaryUser)
-{
-    return ordinaryUser && ::geteuid() == 0;
-}
 
 // Start-with-session as the user meets it: the configuration program's
 // assignment made by an ordinary account (nobody, where the tests run as
@@ -21,9 +16,9 @@ class tst_StartWithSession : public QObject
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
-    QString root() const { return m_dir->path(); }
-    QString userEntry() const { return root() + QStringLiteral("/home/autostart/Tintarel.desktop"); }
+    std::unique_ptr<TestHome> m_home;
+    QString root() const { return m_home->path(); }
+    QString userEntry() const { return m_home->configHome() + QStringLiteral("/autostart/Tintarel.desktop"); }
     QString machineEntry() const { return root() + QStringLiteral("/system/autostart/Tintarel.desktop"); }
     void machineFolderWritable(bool writable)
     {
@@ -31,50 +26,51 @@ private:
         if (writable || ::geteuid() != 0)
             QFile::setPermissions(root() + "/system/autostart", QFileDevice::Permissions(writable ? 0x7755 : 0x5555));
     }
-
-    // Runs a program with the test's own XDG folders: home/ ($XDG_CONFIG_HOME),
-    // system/ ($XDG_CONFIG_DIRS, machine-wide), data/ and runtime/. Where
-    // nobody stands in, all but system/ are handed to it. Its output.
-    QByteArray run(const QString &program, const QStringList &arguments, bool ordinaryUser, const QString &started = {})
+    static void put(const QString &path, const QByteArray &text)
     {
-        QFile::setPermissions(root(), QFile::permissions(root()) | QFile::ReadOther | QFile::ExeOther);
-        const passwd *nobody = ::getpwnam("nobody");
-        for (const char *folder : {"system", "home", "data", "runtime"}) {
-            const QString path = root() + '/' + folder;
-            QDir().mkpath(path);
-            if (qstrcmp(folder, "system") && nobody && asNobody(ordinaryUser)
-                && ::chown(QFile::encodeName(path).constData(), nobody->pw_uid, nobody->pw_gid) != 0)
-                qWarning("cannot hand %s to nobody", folder);
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+    }
+    static QByteArray contents(const QString &path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    // Runs a program in the test's home, with system/ as the machine-wide
+    // folder ($XDG_CONFIG_DIRS); as nobody, where the tests run as root, for
+    // an ordinary user. Its output.
+    QByteArray run(QStringList command, bool ordinaryUser, const QString &started = {})
+    {
+        if (ordinaryUser && ::geteuid() == 0) {
+            openHomeToOtherUser(*m_home);
+            const passwd *nobody = ::getpwnam("nobody");
+            if (!nobody || ::chown(QFile::encodeName(m_home->configHome()).constData(), nobody->pw_uid, nobody->pw_gid))
+                qWarning("cannot hand the configuration folder to nobody");
+            command = asOtherUser() + command;
         }
-        QFile::setPermissions(root() + "/runtime", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const char *name : {"HOME", "XDG_CONFIG_HOME"})
-            environment.insert(QLatin1String(name), root() + "/home");
+        QProcessEnvironment environment = m_home->environment(qEnvironmentVariable("DISPLAY"));
         environment.insert(QStringLiteral("XDG_CONFIG_DIRS"), root() + "/system");
-        environment.insert(QStringLiteral("XDG_DATA_HOME"), root() + "/data");
-        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), root() + "/runtime");
         environment.insert(QStringLiteral("STARTED"), started);
         environment.remove(QStringLiteral("XDG_CURRENT_DESKTOP"));
-        environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
         QProcess child;
         child.setProcessEnvironment(environment);
-        const QStringList setpriv{"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", program};
-        const QStringList command = (asNobody(ordinaryUser) ? setpriv : QStringList{program}) + arguments;
         child.start(command.first(), command.mid(1));
         if (!child.waitForFinished(60000) || child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
-            qWarning("%s failed: %s", qPrintable(program), child.readAllStandardError().constData());
+            qWarning("%s failed: %s", qPrintable(command.join(' ')), child.readAllStandardError().constData());
         return child.readAllStandardOutput();
     }
     // The probe's report, run from a program folder of programFolder().
     QJsonObject probe(const QString &folder, const QStringList &arguments, bool ordinaryUser = false)
     {
-        return QJsonDocument::fromJson(run(folder + "/ostrevol_probe", arguments, ordinaryUser)).object();
+        return QJsonDocument::fromJson(run(QStringList{folder + "/ostrevol_probe"} + arguments, ordinaryUser)).object();
     }
     // Assigns Démarrage as the configuration program's "OK" does: the value
     // before and after, and the messages shown.
-    QJsonObject assign(const QString &folder, const QString &value, bool ordinaryUser = true)
+    QJsonObject assign(const QString &folder, int value, bool ordinaryUser = true)
     {
-        return probe(folder, {QStringLiteral("demarrage"), value}, ordinaryUser);
+        return probe(folder, {QStringLiteral("demarrage"), QString::number(value)}, ordinaryUser);
     }
     // A program folder holding the probe (whose folder the entry names) and
     // a stand-in clock that says where it was started from.
@@ -83,10 +79,8 @@ private:
         const QString folder = root() + QStringLiteral("/programs/") + name;
         QDir().mkpath(folder);
         QFile::copy(QStringLiteral(OSTREVOL_PROBE), folder + QStringLiteral("/ostrevol_probe"));
-        QFile clock(folder + QStringLiteral("/Tintarel"));
-        if (clock.open(QIODevice::WriteOnly))
-            clock.write("#!/bin/sh\nprintf '%s' \"$0\" > \"$STARTED\"\n");
-        clock.setPermissions(QFileDevice::Permissions(0x7755));
+        put(folder + QStringLiteral("/Tintarel"), "#!/bin/sh\nprintf '%s' \"$0\" > \"$STARTED\"\n");
+        QFile::setPermissions(folder + QStringLiteral("/Tintarel"), QFileDevice::Permissions(0x7755));
         for (QString up = folder; up != root(); up = QFileInfo(up).absolutePath())
             QFile::setPermissions(up, QFile::permissions(up) | QFile::ReadOther | QFile::ExeOther);
         return folder;
@@ -98,48 +92,55 @@ private:
         QDir().mkpath(root() + "/out");
         QFile::setPermissions(root() + "/out", QFileDevice::Permissions(0x7777));
         QFile::remove(started);
-        run(QStringLiteral("gio"), {QStringLiteral("launch"), entry}, ordinaryUser, started);
+        run({QStringLiteral("gio"), QStringLiteral("launch"), entry}, ordinaryUser, started);
         QFile file(started);
         return QTest::qWaitFor([&] { return file.size() > 0; }, 10000) && file.open(QIODevice::ReadOnly)
             ? QString::fromUtf8(file.readAll()) : QStringLiteral("nothing started");
     }
-    static QByteArray contents(const QString &path)
-    {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-    static bool hidden(const QString &path) { return contents(path).contains("\nHidden=true\n"); }
 
 private Q_SLOTS:
     void init()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
+        m_home = std::make_unique<TestHome>();
         QDir().mkpath(root() + QStringLiteral("/system/autostart"));
         machineFolderWritable(false);
     }
     void cleanup() { machineFolderWritable(true); }
 
-    // Ticking makes the user's own entry, which starts the clock from a
-    // folder whose name needs quoting; unticking removes it. No message either way.
+    void tickedThenUnticked_data()
+    {
+        QTest::addColumn<bool>("ordinaryUser");
+        QTest::newRow("ordinary user: an entry of the user's own") << true;
+        QTest::newRow("root: the machine-wide entry, and a hiding one of root's own removed") << false;
+    }
+
+    // Ticking makes the entry, which starts the clock from a folder whose
+    // name needs quoting; unticking removes it. No message either way.
     void tickedThenUnticked()
     {
+        QFETCH(bool, ordinaryUser);
+        if (!ordinaryUser && ::geteuid() != 0)
+            QSKIP("needs root");
         const QString program = programFolder(QStringLiteral("l'\"horloge\" $HOME `id` a\\b\\\\c d'été 時計"));
+        const QString entry = ordinaryUser ? userEntry() : machineEntry();
+        if (!ordinaryUser)
+            put(userEntry(), "[Desktop Entry]\nHidden=true\n");
         for (int value : {1, 0}) {
-            const QJsonObject report = assign(program, QString::number(value));
+            const QJsonObject report = assign(program, value, ordinaryUser);
             QCOMPARE(report.value("before").toInt(), 1 - value);
             QCOMPARE(report.value("after").toInt(), value);
             QCOMPARE(report.value("messages").toArray(), QJsonArray());
-            QVERIFY(!QFile::exists(machineEntry()));
+            QCOMPARE(int(QFile::exists(userEntry())) + int(QFile::exists(machineEntry())), value);
+            QCOMPARE(QFile::exists(entry), value == 1);
             if (!value)
                 continue;
-            QCOMPARE(launched(userEntry()), program + QStringLiteral("/Tintarel"));
+            QCOMPARE(launched(entry, ordinaryUser), program + QStringLiteral("/Tintarel"));
             // Escaped as the rules ask, though GLib starts the entry without: other sessions may not.
-            const QByteArray entry = contents(userEntry());
-            const QByteArray exec = entry.mid(entry.indexOf("\nExec=")).split('\n').value(1);
+            const QByteArray text = contents(entry);
+            const QByteArray exec = text.mid(text.indexOf("\nExec=")).split('\n').value(1);
             for (const QByteArray &special : {QByteArray("$"), QByteArray("`")})
                 QCOMPARE(exec.count(special), exec.count("\\\\" + special));
         }
-        QVERIFY(!QFile::exists(userEntry()));
     }
 
     // A machine-wide entry the user cannot remove is hidden by an entry of
@@ -148,22 +149,19 @@ private Q_SLOTS:
     {
         const QString program = programFolder(QStringLiteral("prog"));
         machineFolderWritable(true);
-        QFile entry(machineEntry()); // as the system's administrator put it
-        QVERIFY(entry.open(QIODevice::WriteOnly) && entry.write("[Desktop Entry]\nExec=/opt/a/Tintarel\n") > 0);
-        entry.close();
+        put(machineEntry(), "[Desktop Entry]\nExec=/opt/a/Tintarel\n"); // as the system's administrator put it
         machineFolderWritable(false);
-
         // Ticked already, for another folder: kept as it is, as any value
         // other than 0 and 1 leaves it; then hidden, and kept so.
-        for (const char *value : {"1", "2", "-1", "0", "2", "0"}) {
-            const QJsonObject report = assign(program, QLatin1String(value));
+        for (int value : {1, 2, -1, 0, 2, 0}) {
+            const QJsonObject report = assign(program, value);
             const bool unticked = QFile::exists(userEntry());
             QCOMPARE(report.value("after").toInt(), unticked ? 0 : 1);
-            QCOMPARE(unticked, hidden(userEntry()));
-            QCOMPARE(unticked, qstrcmp(value, "0") == 0 || report.value("before").toInt() == 0);
+            QCOMPARE(unticked, contents(userEntry()).contains("\nHidden=true\n"));
+            QCOMPARE(unticked, value == 0 || report.value("before").toInt() == 0);
         }
-        QVERIFY(QFile::exists(machineEntry()) && hidden(userEntry()));
-        const QJsonObject report = assign(program, QStringLiteral("1"));
+        QVERIFY(QFile::exists(machineEntry()));
+        const QJsonObject report = assign(program, 1);
         QCOMPARE(report.value("after").toInt(), 1);
         QCOMPARE(report.value("messages").toArray(), QJsonArray());
         QCOMPARE(launched(userEntry()), program + QStringLiteral("/Tintarel"));
@@ -177,29 +175,12 @@ private Q_SLOTS:
         const QString folder = QFileInfo(userEntry()).absolutePath();
         QDir().mkpath(folder);
         QFile::setPermissions(folder, QFileDevice::Permissions(0x5555));
-        const QJsonObject report = assign(program, QStringLiteral("1"));
+        const QJsonObject report = assign(program, 1);
         QFile::setPermissions(folder, QFileDevice::Permissions(0x7755));
         QCOMPARE(report.value("after").toInt(), 0);
         const QJsonArray messages = report.value("messages").toArray();
         QCOMPARE(messages.size(), 1);
         QVERIFY(messages[0].toString().contains(userEntry()));
-    }
-
-    // Root writes the machine-wide entry, and removes a hiding entry of its own.
-    void rootUsesTheMachineWideEntry()
-    {
-        if (::geteuid() != 0)
-            QSKIP("needs root");
-        const QString program = programFolder(QStringLiteral("prog"));
-        QDir().mkpath(QFileInfo(userEntry()).absolutePath());
-        QFile hiding(userEntry());
-        QVERIFY(hiding.open(QIODevice::WriteOnly) && hiding.write("[Desktop Entry]\nHidden=true\n") > 0);
-        hiding.close();
-        QCOMPARE(assign(program, QStringLiteral("1"), false).value("after").toInt(), 1);
-        QVERIFY(!QFile::exists(userEntry()));
-        QCOMPARE(launched(machineEntry(), false), program + QStringLiteral("/Tintarel"));
-        QCOMPARE(assign(program, QStringLiteral("0"), false).value("after").toInt(), 0);
-        QVERIFY(!QFile::exists(machineEntry()) && !QFile::exists(userEntry()));
     }
 
     void loadingByClassId_data()
@@ -210,10 +191,9 @@ private Q_SLOTS:
         QTest::addColumn<QString>("error");        // what the error names; empty: created
         const QString unknown = QStringLiteral("{0BADC0DE-1111-2222-0102-030405060708}");
         QTest::newRow("registered elsewhere") << false << "registered" << "" << "";
-        QTest::newRow("unregistered: the program folder") << true << "" << "" << "";
         QTest::newRow("registration removed") << false << "unregistered" << "" << "{folder}/libOstrevol.so";
-        QTest::newRow("registered library gone") << true << "registered, then removed" << ""
-                                                 << "{root}/programs/registered/libOstrevol.so";
+        QTest::newRow("registered library gone")
+            << true << "registered, then removed" << "" << "{root}/programs/registered/libOstrevol.so";
         QTest::newRow("wrong class id") << true << "" << "wrong-class" << unknown;
         QTest::newRow("wrong interface id") << true << "" << "wrong-interface" << unknown;
         QTest::newRow("settings without the library") << false << "" << "settings" << "{folder}/libOstrevol.so";
@@ -241,9 +221,8 @@ private Q_SLOTS:
             if (registration == QLatin1String("registered, then removed"))
                 QVERIFY(QFile::remove(registered));
         }
-        const QStringList command = variant == QLatin1String("settings") ? QStringList{variant}
-                                                                          : QStringList{QStringLiteral("create"), variant};
-        const QJsonObject report = probe(folder, command);
+        const QJsonObject report =
+            probe(folder, variant == QLatin1String("settings") ? QStringList{variant} : QStringList{"create", variant});
         QCOMPARE(report.value("created").toBool(), error.isEmpty());
         const QString said = report.value("error").toString();
         QVERIFY2(said.contains(QString(error).replace("{folder}", folder).replace("{root}", root())), qPrintable(said));

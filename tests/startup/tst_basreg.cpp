@@ -120,28 +120,17 @@ private Q_SLOTS:
         CapturedMessages messages;
         registry.keys[FakeRegistry::keyName(reg::HKEY_CURRENT_USER, run)]["V"] = {type, bytes.toStdString()};
         RegValue value;
-        basReg routines(registry, messages);
-        QVERIFY(routines.RegLectureValeur(reg::HKEY_CURRENT_USER, run, "V", requestedType, value, true));
-        if (read.startsWith(QLatin1Char('#')))
-            QCOMPARE(std::get<std::int32_t>(value), read.mid(1).toInt());
-        else
-            QCOMPARE(QString::fromStdString(std::get<std::string>(value)), read);
+        QVERIFY(basReg(registry, messages).RegLectureValeur(reg::HKEY_CURRENT_USER, run, "V", requestedType, value, true));
+        QCOMPARE(read.startsWith('#') ? QString::number(std::get<std::int32_t>(value))
+                                      : QString::fromStdString(std::get<std::string>(value)),
+                 read.startsWith('#') ? read.mid(1) : read);
         QVERIFY(messages.shown.empty());
-    }
-
-    void numberWrittenAsFourBytes()
-    {
-        FakeRegistry registry;
-        CapturedMessages messages;
-        QVERIFY(basReg(registry, messages).RegDemarrEcrire(4, "Compte", "258", true));
-        const auto stored = registry.keys[FakeRegistry::keyName(reg::HKEY_LOCAL_MACHINE, run)]["Compte"];
-        QCOMPARE(stored.type, reg::REG_DWORD);
-        QCOMPARE(stored.bytes, std::string("\x02\x01\x00\x00", 4));
     }
 
     // The class: folder and name joined as given (a text of under 255 bytes
     // read back whole), the application object read by name, and nothing
-    // written when one of its properties lacks.
+    // written when one of its properties lacks; a number written as four
+    // bytes, lowest first.
     void demarrApp()
     {
         FakeRegistry registry;
@@ -161,7 +150,11 @@ private Q_SLOTS:
             lacking.properties.erase(missing);
             QCOMPARE(app.RegDemarrAjouter(lacking), std::optional<bool>());
         }
-        QCOMPARE(registry.keys[FakeRegistry::keyName(reg::HKEY_LOCAL_MACHINE, run)].size(), std::size_t(1));
+        QVERIFY(basReg(registry, messages).RegDemarrEcrire(4, "Compte", "258", true));
+        const auto &stored = registry.keys[FakeRegistry::keyName(reg::HKEY_LOCAL_MACHINE, run)];
+        QCOMPARE(stored.size(), std::size_t(2));
+        QCOMPARE(stored.at("Compte").type, reg::REG_DWORD);
+        QCOMPARE(stored.at("Compte").bytes, std::string("\x02\x01\x00\x00", 4));
         QCOMPARE(registry.keysLeftOpen(), 0);
     }
 };
