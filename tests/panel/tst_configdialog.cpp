@@ -773,7 +773,8 @@ private Q_SLOTS:
     // clock and the help file; any other unreadable file ends the load.
     void wallpaper_data()
     {
-        // "%1" stands for a picture of the size given, "%2" for a text file.
+        // "%1" stands for a picture of the size given, "%2" for a text file,
+        // "%3" for the first half of the picture's file.
         QTest::addColumn<QStringList>("values");
         QTest::addColumn<int>("lookups");
         QTest::addColumn<QSize>("size");
@@ -798,8 +799,9 @@ private Q_SLOTS:
                                                                << "" << true;
         QTest::newRow("taller, full width, cut top and bottom")
             << QStringList{"", "", "%1"} << 3 << QSize(300, 400) << QRectF(0, -39, 132, 176) << "" << true;
-        QTest::newRow("no picture") << QStringList{"%2"} << 1 << fourThirds << QRectF() << "Survenue d'une erreur : "
-                                    << false;
+        for (const auto &[name, spoiled] : {std::pair("text file", "%2"), {"half a PNG", "%3"}})
+            QTest::newRow(name) << QStringList{spoiled} << 1 << QSize(320, 180) << QRectF()
+                                << "Survenue d'une erreur : " << false;
     }
     void wallpaper()
     {
@@ -821,8 +823,13 @@ private Q_SLOTS:
         QFile text(m_files.filePath(QStringLiteral("text.png")));
         QVERIFY(text.open(QIODevice::WriteOnly) && text.write("ceci n'est pas une image\n") > 0);
         text.close();
+        QFile picked(picture), half(m_files.filePath(QStringLiteral("half.png")));
+        QVERIFY(picked.open(QIODevice::ReadOnly) && half.open(QIODevice::WriteOnly));
+        QVERIFY(half.write(picked.read(picked.size() / 2)) > 0);
+        half.close();
         for (int i = 0; i < values.size(); ++i)
-            f->userValues[places[i]] = values[i].replace("%1", picture).replace("%2", text.fileName());
+            f->userValues[places[i]] =
+                values[i].replace("%1", picture).replace("%2", text.fileName()).replace("%3", half.fileName());
         frmConfig &form = openInMode(1, 7680, 5760);
         QCOMPARE(f->userLookups, places.mid(0, lookups));
         QCOMPARE(f->texts.size(), told.isEmpty() ? 0 : 1);
