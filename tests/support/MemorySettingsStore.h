@@ -19,6 +19,5 @@ public:
         return true;
     }
     QString location() const override { return QStringLiteral("memory"); }
-
     QMap<QString, QString> values;
 };

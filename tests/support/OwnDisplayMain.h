@@ -2,15 +2,12 @@
 
 #include "TestDisplay.h"
 
-#include <QFile>
-#include <QTemporaryDir>
 #include <QtTest>
 
-// Runs a test object on an Xvfb display of its own, with a private runtime
-// folder. Code that finds its display through $DISPLAY and the
-// application's own X connection needs the display started, and this
-// process pointed at it, before the application connects. The test object
-// is made with the display's name.
+// Runs a test object, made with the display's name, on an Xvfb display of
+// its own with a private runtime folder. The application finds its display
+// through $DISPLAY as it connects: the display is started, and this process
+// pointed at it, before the application is made.
 template <typename Application, typename Test>
 int runOnOwnDisplay(int argc, char *argv[])
 {

@@ -2,10 +2,9 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QSaveFile>
 #include <QTest>
+#include <QThread>
 
 #include <xcb/xcb.h>
 
@@ -16,55 +15,30 @@
 #include <cstring>
 #include <unistd.h>
 
-TestDisplay::TestDisplay() = default;
-
 TestDisplay::~TestDisplay()
 {
-    if (m_server.state() != QProcess::NotRunning) {
-        m_server.terminate();
-        if (!m_server.waitForFinished(3000))
-            m_server.kill();
-        m_server.waitForFinished(3000);
-    }
+    m_server.terminate();
+    if (!m_server.waitForFinished(3000))
+        m_server.kill();
+    m_server.waitForFinished(3000);
 }
 
 bool TestDisplay::start(const QString &screen)
 {
-    for (int number = 90 + int(getpid() % 400); number < 1000; number += 7) {
-        if (QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(number))
-            || QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)))
-            continue;
-        const QString name = QStringLiteral(":%1").arg(number);
-        m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_server.start(QStringLiteral("Xvfb"), {name, QStringLiteral("-screen"), QStringLiteral("0"), screen,
-                                                QStringLiteral("-noreset"), QStringLiteral("-nolisten"),
-                                                QStringLiteral("tcp")});
-        if (!m_server.waitForStarted(5000))
-            return false;
-        const QDeadlineTimer deadline(10000);
-        while (!deadline.hasExpired() && m_server.state() == QProcess::Running) {
-            if (QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number))) {
-                xcb_connection_t *c = xcb_connect(name.toLatin1().constData(), nullptr);
-                const bool ok = !xcb_connection_has_error(c);
-                xcb_disconnect(c);
-                if (ok) {
-                    m_name = name;
-                    return true;
-                }
-            }
-            m_server.waitForFinished(20);
-        }
-        m_server.kill();
-        m_server.waitForFinished(3000);
+    // Xvfb picks a free display itself and names it once it takes connections.
+    m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_server.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", screen, "-noreset", "-nolisten", "tcp"});
+    while (!m_server.canReadLine() && m_server.waitForReadyRead(10000)) {
     }
-    return false;
+    if (m_server.canReadLine())
+        m_name = QLatin1Char(':') + QString::fromLatin1(m_server.readLine().trimmed());
+    return !m_name.isEmpty();
 }
 
 TestHome::TestHome()
 {
-    QDir root(m_dir.path());
     for (const char *folder : {"config", "data", "cache", "runtime"})
-        root.mkpath(QString::fromLatin1(folder));
+        QDir(m_dir.path()).mkpath(QString::fromLatin1(folder));
     QFile::setPermissions(m_dir.path() + QStringLiteral("/runtime"),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
@@ -93,9 +67,8 @@ QProcessEnvironment TestHome::environment(const QString &display) const
     env.insert(QStringLiteral("XDG_CACHE_HOME"), m_dir.path() + QStringLiteral("/cache"));
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir.path() + QStringLiteral("/runtime"));
     env.insert(QStringLiteral("LANG"), QStringLiteral("fr_FR.UTF-8"));
-    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
-    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    for (const char *name : {"QT_QPA_PLATFORM", "DBUS_SESSION_BUS_ADDRESS", "WAYLAND_DISPLAY"})
+        env.remove(QString::fromLatin1(name));
     return env;
 }
 
@@ -107,61 +80,36 @@ std::unique_ptr<T, decltype(&std::free)> owned(T *reply)
 }
 } // namespace
 
-struct DisplayObserver::Private
-{
-    xcb_connection_t *c = nullptr;
-    xcb_window_t root = 0;
-
-    std::vector<xcb_window_t> children(xcb_window_t w)
-    {
-        const auto t = owned(xcb_query_tree_reply(c, xcb_query_tree(c, w), nullptr));
-        return t ? std::vector(xcb_query_tree_children(t.get()), xcb_query_tree_children(t.get()) + t->children_len)
-                 : std::vector<xcb_window_t>();
-    }
-    // The child of the root that holds `w`: its frame, when a manager has one.
-    xcb_window_t topLevel(xcb_window_t w)
-    {
-        for (auto t = owned(xcb_query_tree_reply(c, xcb_query_tree(c, w), nullptr)); t && t->parent != root;
-             t = owned(xcb_query_tree_reply(c, xcb_query_tree(c, w), nullptr)))
-            w = t->parent;
-        return w;
-    }
-    void roundTrip() { std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr)); }
-};
-
 DisplayObserver::DisplayObserver(const QString &display)
-    : d(std::make_unique<Private>())
+    : m_c(xcb_connect(display.toLatin1().constData(), nullptr))
 {
-    d->c = xcb_connect(display.toLatin1().constData(), nullptr);
-    if (!xcb_connection_has_error(d->c))
-        d->root = xcb_setup_roots_iterator(xcb_get_setup(d->c)).data->root;
+    if (isConnected())
+        m_root = xcb_setup_roots_iterator(xcb_get_setup(m_c)).data->root;
 }
 
-DisplayObserver::~DisplayObserver()
-{
-    xcb_disconnect(d->c);
-}
+DisplayObserver::~DisplayObserver() { xcb_disconnect(m_c); }
 
-bool DisplayObserver::isConnected() const
-{
-    return !xcb_connection_has_error(d->c);
-}
+bool DisplayObserver::isConnected() const { return !xcb_connection_has_error(m_c); }
 
-quint32 DisplayObserver::root() const
+void DisplayObserver::roundTrip() { std::free(xcb_get_input_focus_reply(m_c, xcb_get_input_focus(m_c), nullptr)); }
+
+std::vector<quint32> DisplayObserver::children(quint32 window)
 {
-    return d->root;
+    const auto t = owned(xcb_query_tree_reply(m_c, xcb_query_tree(m_c, window), nullptr));
+    return t ? std::vector<quint32>(xcb_query_tree_children(t.get()), xcb_query_tree_children(t.get()) + t->children_len)
+             : std::vector<quint32>();
 }
 
 quint32 DisplayObserver::atom(const char *name)
 {
-    const auto r = owned(xcb_intern_atom_reply(d->c, xcb_intern_atom(d->c, 0, uint16_t(std::strlen(name)), name), nullptr));
+    const auto r = owned(xcb_intern_atom_reply(m_c, xcb_intern_atom(m_c, 0, uint16_t(std::strlen(name)), name), nullptr));
     return r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
 }
 
 QByteArray DisplayObserver::property(quint32 window, const char *name)
 {
-    const auto r = owned(xcb_get_property_reply(
-        d->c, xcb_get_property(d->c, 0, window, atom(name), XCB_ATOM_ANY, 0, 1024), nullptr));
+    const auto r = owned(
+        xcb_get_property_reply(m_c, xcb_get_property(m_c, 0, window, atom(name), XCB_ATOM_ANY, 0, 1024), nullptr));
     return r && r->type != XCB_ATOM_NONE ? QByteArray(static_cast<const char *>(xcb_get_property_value(r.get())),
                                                       xcb_get_property_value_length(r.get()))
                                          : QByteArray();
@@ -176,78 +124,83 @@ bool DisplayObserver::hasAtom(quint32 window, const char *list, const char *valu
 std::vector<SeenWindow> DisplayObserver::windowsOf(qint64 pid)
 {
     std::vector<SeenWindow> result;
-    if (!isConnected())
-        return result;
-    std::vector<xcb_window_t> pending = d->children(d->root);
+    std::vector<quint32> pending = isConnected() ? children(m_root) : std::vector<quint32>();
     while (!pending.empty()) {
         const xcb_window_t w = pending.back();
         pending.pop_back();
         const QByteArray pidValue = property(w, "_NET_WM_PID");
         if (pidValue.size() != 4 || *reinterpret_cast<const quint32 *>(pidValue.constData()) != quint32(pid)) {
-            const auto inside = d->children(w); // a manager's frame holds its client
+            const auto inside = children(w); // a manager's frame holds its client
             pending.insert(pending.end(), inside.begin(), inside.end());
             continue;
         }
-        SeenWindow seen;
-        seen.id = w;
-        QByteArray title = property(w, "_NET_WM_NAME");
-        seen.title = QString::fromUtf8(title.isEmpty() ? property(w, "WM_NAME") : title);
-        const auto g = owned(xcb_get_geometry_reply(d->c, xcb_get_geometry(d->c, w), nullptr));
-        const auto at = owned(xcb_translate_coordinates_reply(d->c, xcb_translate_coordinates(d->c, w, d->root, 0, 0), nullptr));
-        if (g && at)
-            seen.geometry = QRect(at->dst_x, at->dst_y, g->width, g->height);
-        const auto a = owned(xcb_get_window_attributes_reply(d->c, xcb_get_window_attributes(d->c, w), nullptr));
-        seen.mapped = a && a->map_state == XCB_MAP_STATE_VIEWABLE;
-        result.push_back(seen);
+        const QByteArray title = property(w, "_NET_WM_NAME");
+        const auto g = owned(xcb_get_geometry_reply(m_c, xcb_get_geometry(m_c, w), nullptr));
+        result.push_back({w, QString::fromUtf8(title.isEmpty() ? property(w, "WM_NAME") : title),
+                          g ? QRect(place(w), QSize(g->width, g->height)) : QRect(), viewable(w)});
     }
     return result;
 }
 
+std::optional<SeenWindow> DisplayObserver::faceOf(qint64 pid)
+{
+    return titledWindowOf(pid, QString(), true);
+}
+
+std::optional<SeenWindow> DisplayObserver::titledWindowOf(qint64 pid, const QString &title, bool mappedOnly)
+{
+    for (const SeenWindow &w : windowsOf(pid))
+        if (w.title == title && (w.mapped || !mappedOnly))
+            return w;
+    return std::nullopt;
+}
+
 QPoint DisplayObserver::place(quint32 window)
 {
-    const auto r = owned(xcb_translate_coordinates_reply(d->c, xcb_translate_coordinates(d->c, window, d->root, 0, 0), nullptr));
+    const auto r = owned(xcb_translate_coordinates_reply(m_c, xcb_translate_coordinates(m_c, window, m_root, 0, 0), nullptr));
     return r ? QPoint(r->dst_x, r->dst_y) : QPoint(-1, -1);
+}
+
+bool DisplayObserver::viewable(quint32 window)
+{
+    const auto a = owned(xcb_get_window_attributes_reply(m_c, xcb_get_window_attributes(m_c, window), nullptr));
+    return a && a->map_state == XCB_MAP_STATE_VIEWABLE;
 }
 
 quint32 DisplayObserver::focus()
 {
-    const auto r = owned(xcb_get_input_focus_reply(d->c, xcb_get_input_focus(d->c), nullptr));
+    const auto r = owned(xcb_get_input_focus_reply(m_c, xcb_get_input_focus(m_c), nullptr));
     return r ? r->focus : 0;
 }
 
 bool DisplayObserver::above(quint32 upper, quint32 lower)
 {
-    const auto order = d->children(d->root); // bottom to top
-    return std::find(order.begin(), order.end(), d->topLevel(upper))
-        > std::find(order.begin(), order.end(), d->topLevel(lower));
+    // The child of the root that holds a window: its frame, when a manager has one.
+    const auto topLevel = [this](xcb_window_t w) {
+        for (auto t = owned(xcb_query_tree_reply(m_c, xcb_query_tree(m_c, w), nullptr)); t && t->parent != m_root;
+             t = owned(xcb_query_tree_reply(m_c, xcb_query_tree(m_c, w), nullptr)))
+            w = t->parent;
+        return w;
+    };
+    const auto order = children(m_root); // bottom to top
+    return std::find(order.begin(), order.end(), topLevel(upper)) > std::find(order.begin(), order.end(), topLevel(lower));
 }
 
 quint32 DisplayObserver::openWindow(QRect r, bool mapped)
 {
-    const xcb_window_t w = xcb_generate_id(d->c);
-    xcb_create_window(d->c, XCB_COPY_FROM_PARENT, w, d->root, int16_t(r.x()), int16_t(r.y()), uint16_t(r.width()),
+    const xcb_window_t w = xcb_generate_id(m_c);
+    xcb_create_window(m_c, XCB_COPY_FROM_PARENT, w, m_root, int16_t(r.x()), int16_t(r.y()), uint16_t(r.width()),
                       uint16_t(r.height()), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
     if (mapped)
-        map(w);
-    d->roundTrip();
+        xcb_map_window(m_c, w);
+    roundTrip();
     return w;
 }
 
 void DisplayObserver::map(quint32 window)
 {
-    xcb_map_window(d->c, window);
-    d->roundTrip();
-}
-
-bool DisplayObserver::exists(quint32 window)
-{
-    return owned(xcb_get_geometry_reply(d->c, xcb_get_geometry(d->c, window), nullptr)) != nullptr;
-}
-
-bool DisplayObserver::viewable(quint32 window)
-{
-    const auto a = owned(xcb_get_window_attributes_reply(d->c, xcb_get_window_attributes(d->c, window), nullptr));
-    return a && a->map_state == XCB_MAP_STATE_VIEWABLE;
+    xcb_map_window(m_c, window);
+    roundTrip();
 }
 
 void DisplayObserver::requestClose(quint32 window)
@@ -259,31 +212,15 @@ void DisplayObserver::requestClose(quint32 window)
     event.type = atom("WM_PROTOCOLS");
     event.data.data32[0] = atom("WM_DELETE_WINDOW");
     event.data.data32[1] = XCB_CURRENT_TIME;
-    xcb_send_event(d->c, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char *>(&event));
-    d->roundTrip(); // the server has handled the request before we go on
+    xcb_send_event(m_c, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char *>(&event));
+    roundTrip(); // the server has handled the request before we go on
 }
 
 void DisplayObserver::move(quint32 window, QPoint topLeft)
 {
     const uint32_t values[] = {uint32_t(topLeft.x()), uint32_t(topLeft.y())};
-    xcb_configure_window(d->c, window, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, values);
-    d->roundTrip();
-}
-
-std::optional<SeenWindow> DisplayObserver::faceOf(qint64 pid)
-{
-    for (const SeenWindow &w : windowsOf(pid))
-        if (w.title.isEmpty() && w.mapped)
-            return w;
-    return std::nullopt;
-}
-
-std::optional<SeenWindow> DisplayObserver::titledWindowOf(qint64 pid, const QString &title, bool mappedOnly)
-{
-    for (const SeenWindow &w : windowsOf(pid))
-        if (w.title == title && (w.mapped || !mappedOnly))
-            return w;
-    return std::nullopt;
+    xcb_configure_window(m_c, window, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, values);
+    roundTrip();
 }
 
 QString xTool(const QString &display, const QString &tool, const QStringList &arguments, bool *ok)
@@ -304,10 +241,20 @@ bool doubleClickAt(const QString &display, QPoint at)
 {
     bool ok = false;
     xTool(display, QStringLiteral("xdotool"),
-          {QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y()), QStringLiteral("click"),
-           QStringLiteral("--repeat"), QStringLiteral("2"), QStringLiteral("--delay"), QStringLiteral("80"),
-           QStringLiteral("1")},
+          {"mousemove", QString::number(at.x()), QString::number(at.y()), "click", "--repeat", "2", "--delay", "80", "1"},
           &ok);
+    return ok;
+}
+
+bool quickDrag(const QString &display, QPoint from, QPoint to)
+{
+    QStringList args{"mousemove", QString::number(from.x()), QString::number(from.y()), "mousedown", "1"};
+    for (int i = 1; i <= 12; ++i) {
+        const QPoint p = from + (to - from) * i / 12;
+        args << "mousemove" << QString::number(p.x()) << QString::number(p.y());
+    }
+    bool ok = false;
+    xTool(display, QStringLiteral("xdotool"), args << "mouseup" << "1", &ok);
     return ok;
 }
 
@@ -324,8 +271,7 @@ bool waitFor(const std::function<bool()> &condition, int milliseconds)
 
 QStringList asOtherUser()
 {
-    return {QStringLiteral("setpriv"), QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
-            QStringLiteral("--clear-groups")};
+    return {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"};
 }
 
 bool otherUserAvailable()
@@ -335,18 +281,58 @@ bool otherUserAvailable()
     return probe.waitForFinished(10000) && probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0;
 }
 
-void openHomeToOtherUser(const TestHome &home)
+bool openHomeToOtherUser(const TestHome &home)
 {
     const passwd *user = ::getpwnam("nobody");
     const group *nogroup = ::getgrnam("nogroup");
-    if (!user || !nogroup)
-        return;
+    if (!otherUserAvailable() || !user || !nogroup)
+        return false;
     for (const QString &folder : {home.path(), home.configHome()})
         QFile::setPermissions(folder, QFile::permissions(folder) | QFile::ReadOther | QFile::ExeOther);
-    for (const char *folder : {"data", "cache", "runtime"})
-        if (::chown(QFile::encodeName(home.path() + QLatin1Char('/') + QLatin1String(folder)).constData(),
-                    user->pw_uid, nogroup->gr_gid) != 0)
-            qWarning("cannot hand %s to nobody", folder);
+    for (const char *folder : {"/data", "/cache", "/runtime"})
+        if (::chown(QFile::encodeName(home.path() + QLatin1String(folder)).constData(), user->pw_uid, nogroup->gr_gid))
+            return false;
+    return true;
+}
+
+TestWindowManager::~TestWindowManager()
+{
+    m_process.terminate();
+    if (!m_process.waitForFinished(5000))
+        m_process.kill();
+    m_process.waitForFinished(5000);
+}
+
+bool TestWindowManager::start(const QString &display, bool waitUntilItMaps)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display);
+    for (const char *name : {"HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME"})
+        env.insert(QString::fromLatin1(name), m_home.path());
+    env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    m_process.setProcessEnvironment(env);
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process.setStandardOutputFile(QProcess::nullDevice());
+    m_process.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+    if (!m_process.waitForStarted(10000) || !waitUntilItMaps)
+        return m_process.state() == QProcess::Running;
+    // Announced is not yet ready: openbox drops the map requests that reach
+    // it before its event loop runs. A probe window is asked for until the
+    // manager maps it.
+    DisplayObserver screen(display);
+    const quint32 probe = screen.openWindow(QRect(0, 0, 1, 1), false);
+    const QDeadlineTimer deadline(20000);
+    while (screen.isConnected() && !deadline.hasExpired() && m_process.state() == QProcess::Running) {
+        // A manager gone leaves its announcement; the window it names is gone with it.
+        const QByteArray check = screen.property(screen.root(), "_NET_SUPPORTING_WM_CHECK");
+        const quint32 checkWindow = check.size() == 4 ? *reinterpret_cast<const quint32 *>(check.constData()) : 0;
+        if (checkWindow && !screen.property(checkWindow, "_NET_SUPPORTING_WM_CHECK").isEmpty())
+            screen.map(probe);
+        QThread::msleep(20);
+        if (screen.viewable(probe))
+            return true;
+    }
+    return false;
 }
 
 bool copyProgramFolder(const QString &to)
@@ -393,10 +379,8 @@ std::unique_ptr<TestProgram> startClock(const TestHome &home, const QString &dis
     clock->setProcessEnvironment(env);
     clock->setProcessChannelMode(QProcess::MergedChannels);
     const QString program = options.folder + QStringLiteral("/Tintarel");
-    if (options.asOtherUser)
-        clock->start(asOtherUser().first(), asOtherUser().mid(1) << program);
-    else
-        clock->start(program, {});
+    clock->start(options.asOtherUser ? asOtherUser().first() : program,
+                 options.asOtherUser ? asOtherUser().mid(1) << program : QStringList());
     clock->waitForStarted(10000);
     return clock;
 }

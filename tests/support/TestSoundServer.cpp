@@ -16,16 +16,14 @@ TestSoundServer::TestSoundServer()
                      "\nload-module module-null-sink sink_name=bar\nset-default-sink bar\n");
 }
 
-TestSoundServer::~TestSoundServer() { kill(); }
-
-QProcess *TestSoundServer::client(const QString &program, const QStringList &arguments, QProcess *process)
+QProcess *TestSoundServer::client(QProcess *process, const QStringList &command)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOME"), m_dir.path());
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir.path());
     env.insert(QStringLiteral("PULSE_SERVER"), address());
     process->setProcessEnvironment(env);
-    process->start(program, arguments);
+    process->start(command.first(), command.mid(1));
     process->waitForStarted(10000);
     return process;
 }
@@ -33,13 +31,11 @@ QProcess *TestSoundServer::client(const QString &program, const QStringList &arg
 bool TestSoundServer::start()
 {
     m_server.setStandardErrorFile(QProcess::nullDevice());
-    client(QStringLiteral("pulseaudio"),
-           {QStringLiteral("-n"), QStringLiteral("-F"), m_dir.filePath(QStringLiteral("server.pa")),
-            QStringLiteral("--daemonize=no"), QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--use-pid-file=no")},
-           &m_server);
+    client(&m_server, {"pulseaudio", "-n", "-F", m_dir.filePath(QStringLiteral("server.pa")), "--daemonize=no",
+                       "--exit-idle-time=-1", "--use-pid-file=no"});
     for (const QDeadlineTimer deadline(20000); !deadline.hasExpired(); QThread::msleep(50)) {
         QProcess info;
-        if (client(QStringLiteral("pactl"), {QStringLiteral("info")}, &info)->waitForFinished(5000) && !info.exitCode())
+        if (client(&info, {"pactl", "info"})->waitForFinished(5000) && !info.exitCode())
             return true;
     }
     return false;
@@ -63,10 +59,7 @@ void TestSoundServer::kill()
 void TestSoundServer::startRecording()
 {
     m_recorded.clear();
-    client(QStringLiteral("parec"),
-           {QStringLiteral("-d"), QStringLiteral("bar.monitor"), QStringLiteral("--raw"), QStringLiteral("--format=s16le"),
-            QStringLiteral("--channels=1"), QStringLiteral("--rate=8000")},
-           &m_recorder);
+    client(&m_recorder, {"parec", "-d", "bar.monitor", "--raw", "--format=s16le", "--channels=1", "--rate=8000"});
 }
 
 double TestSoundServer::secondsHeard()
@@ -84,7 +77,7 @@ double TestSoundServer::secondsHeard()
 QList<QMap<QString, QString>> TestSoundServer::streams()
 {
     QProcess pactl;
-    client(QStringLiteral("pactl"), {QStringLiteral("list"), QStringLiteral("sink-inputs")}, &pactl)->waitForFinished(5000);
+    client(&pactl, {"pactl", "list", "sink-inputs"})->waitForFinished(5000);
     QList<QMap<QString, QString>> found;
     static const QRegularExpression property(QStringLiteral(R"re(^\s+([\w.]+) = "(.*)"$)re"));
     for (const QString &line : QString::fromUtf8(pactl.readAllStandardOutput()).split(QLatin1Char('\n'))) {

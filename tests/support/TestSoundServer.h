@@ -10,7 +10,7 @@ class TestSoundServer
 {
 public:
     TestSoundServer();
-    ~TestSoundServer();
+    ~TestSoundServer() { kill(); }
     bool start(); // again after kill(), on the same socket
     QString address() const { return QStringLiteral("unix:") + m_dir.filePath(QStringLiteral("native")); }
     void stall();  // SIGSTOP
@@ -24,7 +24,7 @@ public:
     QList<QMap<QString, QString>> streams();
 
 private:
-    QProcess *client(const QString &program, const QStringList &arguments, QProcess *process);
+    QProcess *client(QProcess *process, const QStringList &command);
 
     QTemporaryDir m_dir;
     QProcess m_server, m_recorder;

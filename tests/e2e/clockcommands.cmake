@@ -1,2 +1,0 @@
-tintarel_add_test(tst_clockcommands SOURCES tst_clockcommands.cpp LIBS tintarel_test_support)
-add_dependencies(tst_clockcommands Tintarel)
